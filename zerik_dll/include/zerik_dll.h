@@ -53,6 +53,42 @@ ZERIK_API ZkGlobalHandle ZkGlobalFree(ZkGlobalHandle handle);
 /* Size of the block in bytes; 0 for an unknown handle. */
 ZERIK_API uint32_t ZkGlobalSize(ZkGlobalHandle handle);
 
+/* ---- Pages ----------------------------------------------------------------
+ * A finished page: fifteen 32-bit fields (60 bytes) on every platform.
+ * Memory is the handle of the page buffer: a 40-byte bitmap information
+ * header, a 256-entry grey colour table (1064 bytes in all), then the page
+ * data, whose length is the header's sixth 32-bit word.
+ */
+typedef struct PageRecord {
+    uint32_t Idx; /* data pipe: 0 (A) or 1 (B) */
+    uint32_t PageNo;
+    uint32_t Reserved3;
+    uint32_t Dpi;
+    uint32_t Layer;
+    uint32_t Status;
+    uint32_t Reserved7;
+    uint32_t Reserved8;
+    uint32_t Reserved9;
+    uint32_t Reserved10;
+    uint32_t Reserved11;
+    uint32_t Reserved12;
+    uint32_t AllocSize;
+    ZkGlobalHandle Memory;
+    uint32_t Reserved15;
+} PageRecord;
+
+#ifdef __cplusplus
+static_assert(sizeof(PageRecord) == 60, "PageRecord is 60 bytes");
+#else
+_Static_assert(sizeof(PageRecord) == 60, "PageRecord is 60 bytes");
+#endif
+
+/* Called on the library's page thread for each finished page; the record is
+ * valid during the call only, the page memory is the application's. */
+typedef int (*PageHandlerFunc)(PageRecord* record, void* user);
+/* Returns a handle of at least *size bytes; may lower *size in place. */
+typedef ZkGlobalHandle (*PageAllocFunc)(uint32_t* size, void* user);
+
 /* ---- Device context --------------------------------------------------- */
 ZERIK_API DeviceContext* Zerik_OpenDevice(LogFunc log);
 ZERIK_API int32_t Zerik_CloseDevice(DeviceContext* dev);
