@@ -1,14 +1,11 @@
 // Helpers shared by the offline tools: file handles, output file names, usage texts.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <initializer_list>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace zerik::tools {
 
@@ -20,9 +17,6 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // Opens a file with an fopen mode; null when it cannot be opened.
 FilePtr openFile(const std::string& path, const char* mode);
 
-// Reads a whole file as bytes; nothing when it cannot be opened.
-std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path);
-
 // Prints each text with a call of its own, in order (usage screens).
 void printEach(std::initializer_list<const char*> texts);
 
@@ -33,10 +27,5 @@ void reportNotCreated(const std::string& name);
 // ("01.prt" gives "j1.prt"); directories in front of the name stay as they are. At most 31
 // characters.
 std::string resultFileName(std::string_view input);
-
-// Picture name of a result-line file: the three characters after the first '.' of the file name
-// become "bmp" ("j1.prt" gives "j1.bmp"); a name without '.' gets ".bmp" appended so the picture
-// never overwrites its input.
-std::string pictureFileName(std::string_view input);
 
 }  // namespace zerik::tools
