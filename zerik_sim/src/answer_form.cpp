@@ -8,7 +8,8 @@
 namespace zerik::sim {
 namespace {
 
-constexpr char kDefaultForm[] = R"(# Answer sheet of 100 questions in four blocks of 25, choices A to E.
+constexpr char kDefaultForm[] =
+    R"(# Answer sheet of 100 questions in four blocks of 25, choices A to E.
 # Row 1 is printed black: the reader measures the sheet's skew on it.
 paper 1654 1400
 place 37 40 60
@@ -72,7 +73,7 @@ struct Limits {
 };
 
 class LineReader {
-public:
+  public:
     LineReader(std::string_view line, int number) : in_(std::string(line)), number_(number) {}
 
     bool Int(const char* what, Limits limits, int* value, std::string* error) {
@@ -141,7 +142,7 @@ public:
         return false;
     }
 
-private:
+  private:
     std::istringstream in_;
     int number_;
 };
@@ -153,8 +154,8 @@ constexpr int kMaxMarkColumns = 40;
 
 bool PrintableLabel(const std::string& text) {
     for (char c : text) {
-        const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == ' ' ||
-                        c == '-' || c == '.' || c == ':' || c == '/';
+        const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == ' ' || c == '-' ||
+                        c == '.' || c == ':' || c == '/';
         if (!ok) return false;
     }
     return true;
@@ -194,9 +195,10 @@ bool CheckForm(const Form& f, std::string* error) {
     }
     if (f.lead_lines < 12) return fail("at least 12 backing lines before the paper");
     if (f.trail_lines < 40) return fail("at least 40 backing lines after the paper");
-    const int page_lines = f.lead_lines + f.paper_height + f.trail_lines +
-                           static_cast<int>(std::ceil(std::abs(std::sin(f.skew_degrees * std::numbers::pi / 180) *
-                                                               f.paper_width)));
+    const int page_lines =
+        f.lead_lines + f.paper_height + f.trail_lines +
+        static_cast<int>(
+            std::ceil(std::abs(std::sin(f.skew_degrees * std::numbers::pi / 180) * f.paper_width)));
     // The reader looks for the paper's end from line 1000 on, and the column chart keeps
     // 2700 lines.
     if (f.lead_lines + f.paper_height < 1010) return fail("the paper must reach past line 1010");
@@ -221,7 +223,8 @@ bool CheckForm(const Form& f, std::string* error) {
         cell = 1;
     }
     if (!f.barcode.text.empty()) {
-        if (f.barcode.x < 0 || f.barcode.y < 0 || f.barcode.y + f.barcode.height > f.first_row - 60) {
+        if (f.barcode.x < 0 || f.barcode.y < 0 ||
+            f.barcode.y + f.barcode.height > f.first_row - 60) {
             return fail("the barcode must lie on the paper, 60 lines or more above row 1");
         }
     }
@@ -298,12 +301,14 @@ bool ParseForm(std::string_view text, Form* form, std::string* error) {
                 f.barcode.text = in.Rest();
                 if (f.barcode.text.empty()) ok = in.Fail("barcode needs a text", error);
                 for (char c : f.barcode.text) {
-                    if (ok && (c < 32 || c > 126)) ok = in.Fail("barcode text not printable", error);
+                    if (ok && (c < 32 || c > 126))
+                        ok = in.Fail("barcode text not printable", error);
                 }
             }
         } else if (key == "text") {
             FormText t;
-            ok = in.Int("text x", {0, 1728}, &t.x, error) && in.Int("text y", {0, 2500}, &t.y, error);
+            ok = in.Int("text x", {0, 1728}, &t.x, error) &&
+                 in.Int("text y", {0, 2500}, &t.y, error);
             if (ok) {
                 t.text = in.Rest();
                 if (!PrintableLabel(t.text)) {
@@ -325,7 +330,9 @@ bool ParseForm(std::string_view text, Form* form, std::string* error) {
             }
         } else if (key == "fill" || key == "half" || key == "smudge") {
             FormMark m;
-            m.kind = key == "fill" ? MarkKind::Fill : key == "half" ? MarkKind::Half : MarkKind::Smudge;
+            m.kind = key == "fill"   ? MarkKind::Fill
+                     : key == "half" ? MarkKind::Half
+                                     : MarkKind::Smudge;
             const Limits limits = key == "fill"   ? kFillDarkness
                                   : key == "half" ? kHalfDarkness
                                                   : kSmudgeDarkness;
@@ -353,12 +360,13 @@ bool ParseForm(std::string_view text, Form* form, std::string* error) {
                 f.marks.push_back({row + static_cast<int>(k), column + (upper ? c - 'A' : c - 'a'),
                                    upper ? MarkKind::Fill : MarkKind::Half, upper ? 58 : 30});
             }
-            continue;
         } else {
             ok = in.Fail("unknown setting " + key, error);
         }
         if (!ok) return false;
-        if (key != "barcode" && key != "text" && !in.End(error)) return false;
+        // Settings that end in free text have taken the whole line.
+        const bool free_text = key == "barcode" || key == "text" || key == "answers";
+        if (!free_text && !in.End(error)) return false;
     }
     if (!CheckForm(f, error)) return false;
     *form = std::move(f);
@@ -370,7 +378,8 @@ std::vector<std::string> ExpectedRows(const Form& form) {
                                   std::string(form.columns.size(), '.'));
     if (form.calibration_row) rows[0].assign(form.columns.size(), 'X');
     for (const FormMark& m : form.marks) {
-        char& cell = rows[static_cast<std::size_t>(m.row - 1)][static_cast<std::size_t>(m.column - 1)];
+        char& cell =
+            rows[static_cast<std::size_t>(m.row - 1)][static_cast<std::size_t>(m.column - 1)];
         cell = m.kind == MarkKind::Fill ? 'X' : m.kind == MarkKind::Half ? 'h' : '.';
     }
     return rows;

@@ -20,8 +20,8 @@ using recognition::kFirstPixel;
 using recognition::kRawLineBytes;
 
 constexpr int kLineWidth = static_cast<int>(kRawLineBytes);
-constexpr int kBarSamples = 500;  // the reader's sample store
-constexpr int kBarQuietMin = 12;  // light samples at least on each side of the bars
+constexpr int kBarSamples = 500;           // the reader's sample store
+constexpr int kBarQuietMin = 12;           // light samples at least on each side of the bars
 constexpr std::uint8_t kPrintInk = 18;     // timing marks, barcode, calibration row
 constexpr std::uint8_t kLabelInk = 40;     // printed labels
 constexpr std::uint8_t kDropOutInk = 216;  // mark box outlines, nearly invisible to the reader
@@ -109,7 +109,7 @@ constexpr int kGlyphAdvance = 6 * kGlyphScale;
 
 // The paper, upright, one byte per pixel.
 class PaperImage {
-public:
+  public:
     PaperImage(const Form& form)
         : width_(form.paper_width), height_(form.paper_height), seed_(form.seed) {
         pixels_.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_));
@@ -133,17 +133,22 @@ public:
 
     void Rect(int x0, int y0, int width, int height, int value, int texture) {
         for (int y = y0; y < y0 + height; ++y) {
-            for (int x = x0; x < x0 + width; ++x) Ink(x, y, value + Noise(seed_ + 1, x, y, texture));
+            for (int x = x0; x < x0 + width; ++x)
+                Ink(x, y, value + Noise(seed_ + 1, x, y, texture));
         }
     }
 
-    // A pencilled oval centred on (cx, cy) that fills the box height along its middle.
+    // A pencilled oval centred on (cx, cy) that fills the box height along its middle; the
+    // pencil's grain only ever darkens the value.
     void Oval(double cx, double cy, double rx, double ry, int value, int texture) {
-        for (int y = static_cast<int>(std::floor(cy - ry)); y <= static_cast<int>(std::ceil(cy + ry)); ++y) {
-            for (int x = static_cast<int>(std::floor(cx - rx)); x <= static_cast<int>(std::ceil(cx + rx)); ++x) {
+        for (int y = static_cast<int>(std::floor(cy - ry));
+             y <= static_cast<int>(std::ceil(cy + ry)); ++y) {
+            for (int x = static_cast<int>(std::floor(cx - rx));
+                 x <= static_cast<int>(std::ceil(cx + rx)); ++x) {
                 const double dx = (x - cx) / rx;
                 const double dy = (y - cy) / ry;
-                if (dx * dx + dy * dy <= 1.0) Ink(x, y, value + Noise(seed_ + 2, x, y, texture));
+                if (dx * dx + dy * dy <= 1.0)
+                    Ink(x, y, value - std::abs(Noise(seed_ + 2, x, y, texture)));
             }
         }
     }
@@ -156,7 +161,8 @@ public:
             if (glyph != std::end(kFont)) {
                 for (int row = 0; row < 7; ++row) {
                     for (int col = 0; col < 5; ++col) {
-                        if ((glyph->rows[static_cast<std::size_t>(row)] & (0x10 >> col)) == 0) continue;
+                        if ((glyph->rows[static_cast<std::size_t>(row)] & (0x10 >> col)) == 0)
+                            continue;
                         Rect(x + col * kGlyphScale, y0 + row * kGlyphScale, kGlyphScale,
                              kGlyphScale, kLabelInk, 4);
                     }
@@ -177,7 +183,7 @@ public:
         return top * (1 - fy) + bottom * fy;
     }
 
-private:
+  private:
     std::uint8_t& At(int x, int y) {
         return pixels_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
                        static_cast<std::size_t>(x)];
@@ -199,7 +205,8 @@ int RowTop(const Form& form, int row) {
 
 std::vector<int> BarcodeModules(const FormBarcode& barcode) {
     using recognition::testkit::CodeSet;
-    const std::vector<int> symbols = recognition::testkit::code128_symbols(barcode.text, CodeSet::B);
+    const std::vector<int> symbols =
+        recognition::testkit::code128_symbols(barcode.text, CodeSet::B);
     return recognition::testkit::code128_modules(symbols);
 }
 
@@ -335,7 +342,8 @@ bool RenderAnswerSheet(const Form& form, RenderedSheet* sheet, std::string* erro
             } else {
                 value = form.backing_shade + Noise(form.seed + 3, x, y, form.noise);
             }
-            line[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(std::clamp(value, 0, 254));
+            line[static_cast<std::size_t>(x)] =
+                static_cast<std::uint8_t>(std::clamp(value, 0, 254));
         }
     }
 
@@ -353,7 +361,8 @@ bool RenderAnswerSheet(const Form& form, RenderedSheet* sheet, std::string* erro
 
     // Sampling points in the middle of the grid's height; the skew moves them by a few
     // pixels over the grid, well inside the boxes.
-    const double grid_middle = RowTop(form, 1) + ((form.rows - 1) * form.pitch + form.mark_height) / 2.0;
+    const double grid_middle =
+        RowTop(form, 1) + ((form.rows - 1) * form.pitch + form.mark_height) / 2.0;
     out.parameters.positions.push_back(
         static_cast<std::int16_t>(std::lround(place.PageX(form.timing_x - 0.5, grid_middle))));
     for (int x : form.columns) {
@@ -365,7 +374,8 @@ bool RenderAnswerSheet(const Form& form, RenderedSheet* sheet, std::string* erro
         const int quiet = (kBarSamples - width) / 2;
         const double middle = form.barcode.y + form.barcode.height / 2.0;
         const double start = form.barcode.x - quiet;
-        out.parameters.bar.type = static_cast<std::int16_t>(recognition::BarSamplingType::horizontal);
+        out.parameters.bar.type =
+            static_cast<std::int16_t>(recognition::BarSamplingType::horizontal);
         out.parameters.bar.x = static_cast<std::int16_t>(std::lround(place.PageX(start, middle)));
         out.parameters.bar.y = static_cast<std::int16_t>(
             std::lround(place.PageY(form.barcode.x + width / 2.0, middle)) - out.paper_start);
@@ -393,7 +403,9 @@ bool WriteDemoFiles(const Form& form, std::string_view form_text, const Rendered
         *error = "cannot create " + dir + ": " + ec.message();
         return false;
     }
-    const auto path = [&dir](const char* name) { return (std::filesystem::path(dir) / name).string(); };
+    const auto path = [&dir](const char* name) {
+        return (std::filesystem::path(dir) / name).string();
+    };
     auto write_text = [&](const char* name, std::string_view text) {
         std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
         out << text;
@@ -466,7 +478,8 @@ int AnswerSheetOptions::TakeOption(std::span<const std::string> args, std::strin
         demo_dir_ = args[1];
     }
     if (!demo_dir_.empty()) {
-        if (!RenderLocked(error) || !WriteDemoFiles(form_, form_text_, *rendered_, demo_dir_, error)) {
+        if (!RenderLocked(error) ||
+            !WriteDemoFiles(form_, form_text_, *rendered_, demo_dir_, error)) {
             return -1;
         }
     }
@@ -493,7 +506,8 @@ bool AnswerSheetOptions::RenderLocked(std::string* error) {
     if (rendered_) return true;
     Form form;
     RenderedSheet sheet;
-    if (!ParseForm(form_text_, &form, error) || !RenderAnswerSheet(form, &sheet, error)) return false;
+    if (!ParseForm(form_text_, &form, error) || !RenderAnswerSheet(form, &sheet, error))
+        return false;
     form_ = std::move(form);
     rendered_ = std::move(sheet);
     return true;

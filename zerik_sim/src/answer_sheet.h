@@ -44,7 +44,7 @@ std::string ExpectedListing(const Form& form);
 // The scanner's options for its answer sheet (--form FILE, --write-demo-files DIR) and the
 // rendered page, made once on first use. Safe to call from several threads.
 class AnswerSheetOptions {
-public:
+  public:
     AnswerSheetOptions();
 
     // Takes the option at args[0] when it is one of these: the number of arguments used,
@@ -56,7 +56,7 @@ public:
     // The page the scanner feeds: raw lines of 1728 bytes.
     std::vector<std::uint8_t> Page();
 
-private:
+  private:
     bool RenderLocked(std::string* error);
 
     std::mutex mutex_;
