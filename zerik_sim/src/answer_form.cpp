@@ -265,7 +265,7 @@ bool ParseForm(std::string_view text, Form* form, std::string* error) {
         } else if (key == "skew") {
             ok = in.Double("skew", -3, 3, &f.skew_degrees, error);
         } else if (key == "shade") {
-            ok = in.Int("paper shade", {220, 250}, &f.paper_shade, error) &&
+            ok = in.Int("paper shade", {225, 250}, &f.paper_shade, error) &&
                  in.Int("backing shade", {0, 16}, &f.backing_shade, error) &&
                  in.Int("noise", {0, 4}, &f.noise, error);
         } else if (key == "seed") {

@@ -9,7 +9,7 @@
 //   place X LEAD TRAIL          page pixel of the paper's left edge, backing lines before and
 //                               after the paper
 //   skew DEGREES                rotation of the paper on the page, clockwise (-3..3)
-//   shade PAPER BACKING NOISE   pixel value of blank paper (220..250) and of the scanner's
+//   shade PAPER BACKING NOISE   pixel value of blank paper (225..250) and of the scanner's
 //                               backing (0..16), and the spread of the pixel noise (0..4)
 //   seed N                      seed of the noise and the pencil texture
 //   timing X WIDTH              timing track: centre and width of its marks
