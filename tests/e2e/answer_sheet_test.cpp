@@ -289,6 +289,13 @@ TEST(AnswerSheet, TooLongBarcodeIsRefused) {
     EXPECT_NE(error.find("the reader takes at most 476"), std::string::npos) << error;
 }
 
+std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 TEST(AnswerSheet, DemoFilesAndOptions) {
     const auto dir = std::filesystem::path(::testing::TempDir()) /
                      ("answer_sheet_" + std::to_string(::getpid()));
@@ -310,10 +317,7 @@ TEST(AnswerSheet, DemoFilesAndOptions) {
     std::ofstream(form_path) << "rows 5 200 40 14\ncolumns 400 500\nfill 2 2\n";
     const std::vector<std::string> form_option = {"--form", form_path.string()};
     ASSERT_EQ(options.TakeOption(form_option, &error), 2) << error;
-    std::ifstream expected(dir / "expected.txt");
-    std::stringstream text;
-    text << expected.rdbuf();
-    EXPECT_EQ(text.str(), "01: ..\n02: .X\n03: ..\n04: ..\n05: ..\n");
+    EXPECT_EQ(ReadText(dir / "expected.txt"), "01: ..\n02: .X\n03: ..\n04: ..\n05: ..\n");
     EXPECT_NE(options.Page().size(), page.size());
 
     const std::vector<std::string> other = {"--sheet", "x"};
@@ -327,6 +331,13 @@ TEST(AnswerSheet, DemoFilesAndOptions) {
     const std::vector<std::string> bad = {"--form", (dir / "bad.txt").string()};
     EXPECT_EQ(options.TakeOption(bad, &error), -1);
     EXPECT_EQ(error, (dir / "bad.txt").string() + ": form: mark in row 9, the grid has 5");
+    std::ofstream(dir / "wide.txt")
+        << "rows 5 200 40 14\ncolumns 400\nbarcode 800 40 3 60 ABCDEFGHIJKLMNOP\n";
+    const std::vector<std::string> wide = {"--form", (dir / "wide.txt").string()};
+    EXPECT_EQ(options.TakeOption(wide, &error), -1);
+    EXPECT_NE(error.find("wide.txt: barcode: "), std::string::npos) << error;
+    // Refused forms leave the last good one in place.
+    EXPECT_EQ(ReadText(dir / "expected.txt"), "01: ..\n02: .X\n03: ..\n04: ..\n05: ..\n");
     std::filesystem::remove_all(dir);
 }
 

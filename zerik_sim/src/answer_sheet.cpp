@@ -472,8 +472,15 @@ int AnswerSheetOptions::TakeOption(std::span<const std::string> args, std::strin
             *error = args[1] + ": " + *error;
             return -1;
         }
+        const std::string previous = form_text_;
         form_text_ = text.str();
         rendered_.reset();
+        // A form that parses may still not fit the reader (a barcode too wide): say so now.
+        if (!RenderLocked(error)) {
+            *error = args[1] + ": " + *error;
+            form_text_ = previous;
+            return -1;
+        }
     } else {
         demo_dir_ = args[1];
     }
