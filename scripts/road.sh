@@ -30,13 +30,15 @@ rm -rf dev ./*.prt ./*.bmp ./*.map 1.41 ./*.out ./*.log
 mkdir -m 700 dev
 # A private device folder and log: several roads can run at once.
 export ZERIK_DEVICE_DIR="$work/dev" ZERIK_LOG="$work/zerik_dll.log"
+# The DSP firmware image the build generates, should the library have to load it.
+[ -d "$bin/../share/zerik" ] && export ZERIK_SYSTEM_DIR="$bin/../share/zerik"
 
 step "zerik_sim: the simulated scanner, with its answer sheet"
 "$bin/zerik_sim" --dir "$ZERIK_DEVICE_DIR" --write-demo-files "$work" "${form_args[@]}" \
   < /dev/null > zerik_sim.out 2>&1 &
 sim=$!
 trap 'kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null || true' EXIT
-for _ in $(seq 200); do
+for _ in $(seq 600); do  # drawing the sheet takes a while in sanitizer builds
   [ -S "$ZERIK_DEVICE_DIR/ZERIK-0" ] && break
   kill -0 "$sim" 2>/dev/null || { cat zerik_sim.out >&2; fail "zerik_sim ended"; }
   sleep 0.05
