@@ -69,8 +69,9 @@ step "sheetsim 000.prt"
 grep -v '^[0-9]*: ' sheetsim.out | sed '/^$/d'
 [ -s j00.prt ] || fail "sheetsim wrote no j00.prt"
 
-step "prtview j00.prt 1 (page picture), 2 (column chart and 1.41), 3 (events)"
-"$bin/prtview" j00.prt 1 > prtview1.out && mv j00.bmp page.bmp
+step "prtview j00.prt 1 ! (page picture), 2 (column chart and 1.41), 3 (events)"
+# Picture rows go bottom-up; '!' reads the records last to first, so the sheet stands upright.
+"$bin/prtview" j00.prt 1 '!' > prtview1.out && mv j00.bmp page.bmp
 "$bin/prtview" j00.prt 2 > prtview2.out && mv j00.bmp columns.bmp
 "$bin/prtview" j00.prt 3 > prtview3.out
 [ -s page.bmp ] && [ -s columns.bmp ] && [ -s 1.41 ] || fail "prtview wrote no pictures"
