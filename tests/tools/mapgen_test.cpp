@@ -110,6 +110,15 @@ TEST(Mapgen, EmptyColumnFileEndsWithoutRows) {
     EXPECT_EQ(result.output.substr(result.output.size() - 3), "&\n\n");
 }
 
+TEST(Mapgen, MapFileThatCannotBeCreatedIsReported) {
+    ScratchDir dir;
+    dir.write("1.41", columnFile(TestSheet(thirtyRows())));
+    std::filesystem::create_directory(dir / "001.map");
+    const ToolResult result = runTool(MAPGEN_PATH, {}, dir);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output.substr(result.output.size() - 30), "&\n\n001.map cannot be created!\n");
+}
+
 // A barcode printed down mark column 3, starting just above row 10's marks.
 TestSheet sheetWithColumnBarcode(const std::string& text) {
     TestSheet sheet(thirtyRows());

@@ -59,6 +59,22 @@ TEST(Marksim, PrintsRowsSeparatorsAndTheEndLine) {
         << result.output;
 }
 
+TEST(Marksim, TrailingPartialRecordIsDropped) {
+    ScratchDir dir;
+    const TestSheet sheet = markedSheet(SheetLayout{});
+    std::vector<std::uint8_t> page = markPage(sheet);
+    const ToolResult whole = [&] {
+        dir.write("001.prt", page);
+        return runTool(MARKSIM_PATH, {"001.prt"}, dir);
+    }();
+    page.resize(page.size() + 500, 0x40);
+    dir.write("001.prt", page);
+    const ToolResult withTail = runTool(MARKSIM_PATH, {"001.prt"}, dir);
+    EXPECT_EQ(withTail.exitStatus, 0);
+    EXPECT_EQ(withTail.output, whole.output);
+    EXPECT_NE(whole.output.find("* err: 0"), std::string::npos);
+}
+
 TEST(Marksim, ColumnCountAbove41IsRefused) {
     ScratchDir dir;
     std::vector<std::uint8_t> page;
