@@ -71,13 +71,31 @@ std::string Scanner::Control(const std::string& line) {
         }
         return "pipetest " + how;
     }
+    if (word == "page") {
+        std::vector<std::string> words;
+        for (std::string w; in >> w;) words.push_back(w);
+        PageSpec spec;
+        int count = 1;
+        std::string error;
+        if (!ParsePageSpec(words, &spec, &count, &error)) return error;
+        for (int i = 0; i < count; ++i) {
+            StreamPage(spec);
+            ++spec.page_no;
+        }
+        return "page sent " + std::to_string(count);
+    }
     return std::string();
 }
 
 std::string Scanner::ControlHelp() const {
     return "  pipetest right|wrong|silent|short\n"
            "                        how the loop-back test is answered: all 64 bytes right,\n"
-           "                        one byte wrong, no answer, or only 32 bytes\n";
+           "                        one byte wrong, no answer, or only 32 bytes\n" +
+           PageStreamHelp();
+}
+
+void Scanner::StreamPage(const PageSpec& spec) {
+    if (host_ != nullptr) sim::StreamPage(*host_, spec);
 }
 
 int Scanner::pipe_tests() const {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "page_stream.h"
 #include "zerik_sim/simulator.h"
 
 namespace zerik::sim {
@@ -26,6 +27,9 @@ public:
 
     // Number of pipe tests answered, for tests.
     int pipe_tests() const;
+
+    // Sends one page to every open link (see page_stream.h).
+    void StreamPage(const PageSpec& spec);
 
 private:
     void AnswerPipeTest(Link& from);
