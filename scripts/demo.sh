@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# The main job: builds everything, starts the simulated scanner, and runs the
-# example application against it; shows the library's log afterwards.
+# The main job: builds everything, then runs the road of one sheet: the simulated scanner
+# feeds its built-in answer sheet, dspmon scans it into 000.prt, sheetsim, prtview and mapgen
+# read it, and the marks and the barcode read are checked against the sheet that was drawn.
+# Results stay in build/demo (pictures page.bmp and columns.bmp). An argument names a form
+# description to draw instead (see the form.txt the run leaves in build/demo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -9,16 +12,4 @@ scripts/setup.sh
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" >/dev/null
 
-work=$(mktemp -d /tmp/zerik-demo-XXXXXX)
-export ZERIK_DEVICE_DIR="$work/dev" ZERIK_LOG="$work/zerik_dll.log"
-mkdir -m 700 "$ZERIK_DEVICE_DIR"
-
-sleep 3600 | "$root/build/bin/zerik_sim" --dir "$ZERIK_DEVICE_DIR" > "$work/zerik_sim.out" &
-sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -S "$ZERIK_DEVICE_DIR/ZERIK-0" ] && break; sleep 0.05; done
-
-echo "== zerik_open against the simulated scanner"
-"$root/build/bin/zerik_open" || true
-echo "== library log ($ZERIK_LOG), GBK shown as UTF-8"
-iconv -f GBK -t UTF-8 "$ZERIK_LOG"
+exec "$root/scripts/road.sh" "$root/build" "$root/build/demo" "$@"
