@@ -140,7 +140,7 @@ void StreamPage(Host& host, int pipe, uint8_t page_no, uint8_t layer, uint16_t d
     transfer.reserve(kTransferSize);
     transfer.insert(transfer.end(), start.begin(), start.end());
     std::size_t sent = 0;
-    // The words after a marker: the data, or one filler word for an empty page.
+    // The end marker and the word that must follow it stay in the last transfer.
     const std::size_t room_for_end = kMarkerSize + 2;
     while (sent < data.size()) {
         if (stop != nullptr && stop->load()) break;
@@ -153,7 +153,7 @@ void StreamPage(Host& host, int pipe, uint8_t page_no, uint8_t layer, uint16_t d
             transfer.clear();
         }
     }
-    if (transfer.size() == kMarkerSize) transfer.insert(transfer.end(), 2, 0);  // empty page
+    if (data.empty()) transfer.insert(transfer.end(), 2, 0);  // a word after the start marker
     transfer.insert(transfer.end(), end.begin(), end.end());
     transfer.insert(transfer.end(), 2, 0);
     host.BroadcastData(pipe, transfer);
