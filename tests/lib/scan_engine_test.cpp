@@ -121,27 +121,38 @@ struct FakeParts {
     std::map<uint16_t, uint8_t> registers;
     std::map<std::pair<int, uint16_t>, uint16_t> dsp;
     std::vector<uint8_t> flash = std::vector<uint8_t>(0x40000, 0xFF);
+    int device_type = 0;
+    std::vector<int> machine_states;
 
     DeviceParts Parts() {
-        return DeviceParts{[this](uint16_t a) {
-                               std::lock_guard<std::mutex> lock(mutex);
-                               return registers[a];
-                           },
-                           [this](int d, uint16_t w) {
-                               std::lock_guard<std::mutex> lock(mutex);
-                               return dsp[{d, w}];
-                           },
-                           [this](int d, uint16_t w, uint16_t v) {
-                               std::lock_guard<std::mutex> lock(mutex);
-                               dsp[{d, w}] = v;
-                           },
-                           [this](uint32_t a, std::size_t n) {
-                               std::lock_guard<std::mutex> lock(mutex);
-                               std::vector<uint8_t> out(n, 0xFF);
-                               for (std::size_t i = 0; i < n && a + i < flash.size(); ++i)
-                                   out[i] = flash[a + i];
-                               return out;
-                           }};
+        DeviceParts parts;
+        parts.read_register = [this](uint16_t a) {
+            std::lock_guard<std::mutex> lock(mutex);
+            return registers[a];
+        };
+        parts.read_dsp = [this](int d, uint16_t w) {
+            std::lock_guard<std::mutex> lock(mutex);
+            return dsp[{d, w}];
+        };
+        parts.write_dsp = [this](int d, uint16_t w, uint16_t v) {
+            std::lock_guard<std::mutex> lock(mutex);
+            dsp[{d, w}] = v;
+        };
+        parts.read_flash = [this](uint32_t a, std::size_t n) {
+            std::lock_guard<std::mutex> lock(mutex);
+            std::vector<uint8_t> out(n, 0xFF);
+            for (std::size_t i = 0; i < n && a + i < flash.size(); ++i) out[i] = flash[a + i];
+            return out;
+        };
+        parts.set_device_type = [this](uint8_t type) {
+            std::lock_guard<std::mutex> lock(mutex);
+            device_type = type;
+        };
+        parts.set_machine_state = [this](uint8_t state) {
+            std::lock_guard<std::mutex> lock(mutex);
+            machine_states.push_back(state);
+        };
+        return parts;
     }
     uint16_t Dsp(int d, uint16_t w) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -219,6 +230,7 @@ TEST_F(ScanEngineTest, StartFeedsTheGivenSheetsOneByOneThenReportsAnEmptyHopper)
         EXPECT_EQ(layer, 1);
         EXPECT_EQ(dpi, 200);
     }
+    EXPECT_EQ(parts_.machine_states, (std::vector<int>{1, 0, 1, 0}));
     const auto messages = host_.messages();
     ASSERT_EQ(messages.size(), 4u);
     const uint16_t codes[] = {0x0101, 0x0102, 0x0201, 0x0202};
@@ -337,17 +349,13 @@ TEST_F(ScanEngineTest, KeepsSettingsTextsAndIdentity) {
     EXPECT_EQ(settings.paper_count, 3);
     EXPECT_EQ(settings.paper_count_word, 101);
     EXPECT_EQ(settings.paper_type, 7);
-    EXPECT_EQ(settings.device_type, 1);
+    EXPECT_EQ(parts_.device_type, 1);
     EXPECT_EQ(settings.motor_rate, 2);
     EXPECT_EQ(settings.last_sort, 1);
     EXPECT_TRUE(settings.printer_on);
     EXPECT_EQ(engine_->printed(), std::vector<std::string>{"OK!"});
     EXPECT_EQ(engine_->lcd().at(2), "hi");
     EXPECT_EQ(shown, (std::vector<std::string>{"printer: OK!", "lcd 2: hi"}));
-
-    const auto state = Command({0x13, 0x00, 0x00});
-    EXPECT_EQ(state[3], 0);  // idle
-    EXPECT_EQ(state[4], 1);  // the device type burnt above
 
     const auto echo = Command({0x18, 0x00, 0x08, 1, 2, 3, 4, 5, 6, 7, 8});
     EXPECT_EQ(std::vector<uint8_t>(echo.begin() + 3, echo.begin() + 11),
@@ -384,8 +392,8 @@ TEST_F(ScanEngineTest, RefusesBadOptions) {
     const std::vector<std::string> missing = {"--sheet", (dir_ / "none.raw").string()};
     EXPECT_EQ(engine_->TakeOption(missing, &error), -1);
     EXPECT_NE(error.find("none.raw"), std::string::npos);
-    const std::vector<std::string> type = {"--type", "300"};
-    EXPECT_EQ(engine_->TakeOption(type, &error), -1);
+    const std::vector<std::string> bare = {"--sheet"};
+    EXPECT_EQ(engine_->TakeOption(bare, &error), -1);
     const std::vector<std::string> other = {"--flash-id", "1"};
     EXPECT_EQ(engine_->TakeOption(other, &error), 0);
 }

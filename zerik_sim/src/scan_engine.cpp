@@ -23,7 +23,6 @@ constexpr uint8_t kSensorAdjust = 0x09;
 constexpr uint8_t kSettings = 0x0B;
 constexpr uint8_t kCopyFromFlash = 0x11;
 constexpr uint8_t kMotorRate = 0x12;
-constexpr uint8_t kMachineState = 0x13;
 constexpr uint8_t kDefaultGamma = 0x14;
 constexpr uint8_t kPrinter = 0x15;
 constexpr uint8_t kLcd = 0x16;
@@ -182,33 +181,23 @@ void ScanEngine::SetConsole(std::function<void(const std::string&)> console) {
 int ScanEngine::TakeOption(std::span<const std::string> args, std::string* error) {
     if (args.empty()) return 0;
     const std::string& option = args[0];
-    if (option != "--sheet" && option != "--type") return 0;
+    if (option != "--sheet") return 0;
     if (args.size() < 2) {
         *error = option + " needs a value";
         return -1;
     }
+    std::vector<uint8_t> sheet;
+    if (!ReadSheet(args[1], &sheet, error)) return -1;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (option == "--sheet") {
-        std::vector<uint8_t> sheet;
-        if (!ReadSheet(args[1], &sheet, error)) return -1;
-        sheets_.push_back(std::move(sheet));
-        sheets_given_ = true;
-        return 2;
-    }
-    long type = 0;
-    if (!ParseNumber(args[1], 0, 255, &type)) {
-        *error = "--type takes 0..255";
-        return -1;
-    }
-    settings_.device_type = static_cast<int>(type);
+    sheets_.push_back(std::move(sheet));
+    sheets_given_ = true;
     return 2;
 }
 
 std::string ScanEngine::OptionsHelp() {
     return "  --sheet FILE          raw page of lines of 1728 bytes fed at the next start of a\n"
            "                        scan (repeat for several sheets, one per start); without\n"
-           "                        it every start feeds a generated test pattern\n"
-           "  --type N              device type reported to the host (0 TALLON, 1 ZERIK2)\n";
+           "                        it every start feeds a generated test pattern\n";
 }
 
 bool ScanEngine::Handles(uint8_t code) {
@@ -219,7 +208,6 @@ bool ScanEngine::Handles(uint8_t code) {
         case kSettings:
         case kCopyFromFlash:
         case kMotorRate:
-        case kMachineState:
         case kDefaultGamma:
         case kPrinter:
         case kLcd:
@@ -266,7 +254,8 @@ bool ScanEngine::Handle(Link& from, std::span<const uint8_t> packet) {
             break;
         }
         case kSettings: {
-            std::lock_guard<std::mutex> lock(mutex_);
+            bool burnt_type = false;
+            std::unique_lock<std::mutex> lock(mutex_);
             switch (arg(0)) {
                 case 0:
                     settings_.paper_count = arg(1);
@@ -282,11 +271,13 @@ bool ScanEngine::Handle(Link& from, std::span<const uint8_t> packet) {
                     settings_.sort_type = arg(1);
                     break;
                 case 4:
-                    settings_.device_type = arg(1);
+                    burnt_type = true;
                     break;
                 default:
                     break;
             }
+            lock.unlock();
+            if (burnt_type) parts_.set_device_type(arg(1));
             break;
         }
         case kCopyFromFlash:
@@ -297,13 +288,6 @@ bool ScanEngine::Handle(Link& from, std::span<const uint8_t> packet) {
             std::lock_guard<std::mutex> lock(mutex_);
             settings_.motor_rate = arg(0);
             break;
-        }
-        case kMachineState: {
-            std::lock_guard<std::mutex> lock(mutex_);
-            const uint8_t state[2] = {static_cast<uint8_t>(scanning_ ? 1 : 0),
-                                      static_cast<uint8_t>(settings_.device_type)};
-            Reply(from, packet, state);
-            return true;
         }
         case kPrinter:
             if (arg(0) != 0) {
@@ -418,6 +402,7 @@ void ScanEngine::StartScan() {
         stop_.store(false);
     }
     if (finished.joinable()) finished.join();
+    parts_.set_machine_state(1);
     std::lock_guard<std::mutex> lock(mutex_);
     feeder_ = std::thread(
         [this, page_no, s = std::move(sheet)]() mutable { Feed(std::move(s), page_no); });
@@ -473,6 +458,7 @@ void ScanEngine::Feed(std::optional<std::vector<uint8_t>> sheet, uint8_t page_no
             }
         }
     }
+    parts_.set_machine_state(0);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         scanning_ = false;
@@ -583,8 +569,7 @@ std::string ScanEngine::Control(const std::string& line) {
         std::ostringstream out;
         out << "scan " << (scanning_ ? "running" : "idle") << " started=" << scans_started_
             << " finished=" << scans_finished_ << " sheets=" << sheets_.size()
-            << " paper_count=" << settings_.paper_count << " type=" << settings_.device_type
-            << " motor_rate=" << settings_.motor_rate;
+            << " paper_count=" << settings_.paper_count << " motor_rate=" << settings_.motor_rate;
         for (const auto& [row, text] : lcd_) out << "\nlcd " << row << ": " << text;
         return out.str();
     }

@@ -22,12 +22,16 @@
 namespace zerik::sim {
 
 // The rest of the device the scan side works on: the controller's register
-// space, the two DSPs' memories and the configuration flash.
+// space, the two DSPs' memories, the configuration flash, and the type and
+// machine state the controller reports. The scan side never calls them while
+// it holds its own lock.
 struct DeviceParts {
     std::function<uint8_t(uint16_t address)> read_register;
     std::function<uint16_t(int dsp, uint16_t word)> read_dsp;
     std::function<void(int dsp, uint16_t word, uint16_t value)> write_dsp;
     std::function<std::vector<uint8_t>(uint32_t address, std::size_t count)> read_flash;
+    std::function<void(uint8_t type)> set_device_type;
+    std::function<void(uint8_t state)> set_machine_state;  // 1 while a sheet is fed
 };
 
 // One page as it goes out on a data pipe: a start marker, the data and an
@@ -61,9 +65,9 @@ class ScanEngine {
     // Where printer and LCD texts are shown; none by default.
     void SetConsole(std::function<void(const std::string&)> console);
 
-    // Takes the option at args[0] when it is one of the scan side's
-    // (--sheet FILE, --type N): the number of arguments used, 0 when it is
-    // not, -1 with *error for a bad one.
+    // Takes the option at args[0] when it is the scan side's (--sheet FILE):
+    // the number of arguments used, 0 when it is not, -1 with *error for a
+    // bad one.
     int TakeOption(std::span<const std::string> args, std::string* error);
     static std::string OptionsHelp();
 
@@ -90,7 +94,6 @@ class ScanEngine {
         int paper_check = 0;
         int paper_type = 0;
         int sort_type = 0;
-        int device_type = 0;
         int motor_rate = 0;
         int sort_decisions = 0;
         int last_sort = -1;  // payload of the last sort command
