@@ -268,6 +268,9 @@ TEST_F(ScanEngineTest, PageFollowsLayerModeAndResolution) {
         auto engine = std::make_unique<ScanEngine>(parts_.Parts());
         RecordingHost host;
         engine->Attach(&host);
+        std::string error;
+        const std::vector<std::string> pattern = {"--test-pattern"};
+        ASSERT_EQ(engine->TakeOption(pattern, &error), 1);
         parts_.registers[0xC006] = c.mode;
         parts_.dsp[{0, 0x7F90}] = c.dpi_word;
         RecordingLink link;
@@ -396,6 +399,33 @@ TEST_F(ScanEngineTest, RefusesBadOptions) {
     EXPECT_EQ(engine_->TakeOption(bare, &error), -1);
     const std::vector<std::string> other = {"--flash-id", "1"};
     EXPECT_EQ(engine_->TakeOption(other, &error), 0);
+}
+
+}  // namespace
+}  // namespace zerik::sim
+
+namespace zerik::sim {
+namespace {
+
+TEST_F(ScanEngineTest, EmptyHopperUntilASheetIsQueued) {
+    std::string error;
+    const std::vector<std::string> no_paper = {"--no-paper"};
+    EXPECT_EQ(engine_->TakeOption(no_paper, &error), 1);
+    Command({0x08, 0x00, 0x01, 0x01});
+    ASSERT_TRUE(engine_->WaitIdle(5000));
+    ASSERT_EQ(host_.messages().size(), 1u);
+    EXPECT_EQ(host_.messages()[0][0], 0xF2);
+    EXPECT_TRUE(host_.transfers(0).empty());
+
+    const std::string sheet = WriteSheet("late.raw", 5, 3);
+    EXPECT_EQ(engine_->Control("sheet " + sheet), "sheet " + sheet + " queued");
+    Command({0x08, 0x00, 0x01, 0x01});
+    ASSERT_TRUE(engine_->WaitIdle(5000));
+    uint8_t page_no = 0;
+    uint8_t layer = 0;
+    uint16_t dpi = 0;
+    EXPECT_EQ(PageOf(host_.transfers(0), &page_no, &layer, &dpi), ReadSheet(sheet));
+    EXPECT_EQ(page_no, 1);  // the failed pick used no page number
 }
 
 }  // namespace

@@ -181,6 +181,11 @@ void ScanEngine::SetConsole(std::function<void(const std::string&)> console) {
 int ScanEngine::TakeOption(std::span<const std::string> args, std::string* error) {
     if (args.empty()) return 0;
     const std::string& option = args[0];
+    if (option == "--no-paper" || option == "--test-pattern") {
+        std::lock_guard<std::mutex> lock(mutex_);
+        (option == "--no-paper" ? hopper_only_ : test_pattern_) = true;
+        return 1;
+    }
     if (option != "--sheet") return 0;
     if (args.size() < 2) {
         *error = option + " needs a value";
@@ -190,14 +195,17 @@ int ScanEngine::TakeOption(std::span<const std::string> args, std::string* error
     if (!ReadSheet(args[1], &sheet, error)) return -1;
     std::lock_guard<std::mutex> lock(mutex_);
     sheets_.push_back(std::move(sheet));
-    sheets_given_ = true;
+    hopper_only_ = true;
     return 2;
 }
 
 std::string ScanEngine::OptionsHelp() {
     return "  --sheet FILE          raw page of lines of 1728 bytes fed at the next start of a\n"
-           "                        scan (repeat for several sheets, one per start); without\n"
-           "                        it every start feeds a generated test pattern\n";
+           "                        scan (repeat for several sheets, one per start); once\n"
+           "                        they are used up, a start reports a paper pick time-out\n"
+           "  --no-paper            start with an empty hopper (sheets come by control line)\n"
+           "  --test-pattern        without sheets, feed the test pattern: byte x of line y\n"
+           "                        is (x + y) & 0xFF, 2200 lines (the default for now)\n";
 }
 
 bool ScanEngine::Handles(uint8_t code) {
@@ -387,7 +395,7 @@ void ScanEngine::StartScan() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (scanning_ || halted_) return;  // a sheet is on its way already, or the device stops
         finished = std::move(feeder_);
-        if (!sheets_given_) {
+        if (!hopper_only_) {
             sheet = TestPattern();
         } else if (!sheets_.empty()) {
             sheet = std::move(sheets_.front());
@@ -561,7 +569,7 @@ std::string ScanEngine::Control(const std::string& line) {
         if (!ReadSheet(value, &sheet, &error)) return "? " + error;
         std::lock_guard<std::mutex> lock(mutex_);
         sheets_.push_back(std::move(sheet));
-        sheets_given_ = true;
+        hopper_only_ = true;
         return "sheet " + value + " queued";
     }
     if (word == "scan") {

@@ -65,7 +65,8 @@ class ScanEngine {
     // Where printer and LCD texts are shown; none by default.
     void SetConsole(std::function<void(const std::string&)> console);
 
-    // Takes the option at args[0] when it is the scan side's (--sheet FILE):
+    // Takes the option at args[0] when it is the scan side's (--sheet FILE,
+    // --no-paper, --test-pattern):
     // the number of arguments used, 0 when it is not, -1 with *error for a
     // bad one.
     int TakeOption(std::span<const std::string> args, std::string* error);
@@ -134,7 +135,8 @@ class ScanEngine {
     std::vector<std::string> printed_;
     std::map<int, std::string> lcd_;
     std::array<uint8_t, kEepromSize> eeprom_{};
-    bool sheets_given_ = false;
+    bool hopper_only_ = false;   // feed only sheets given or queued
+    bool test_pattern_ = false;  // generated sheets are the test pattern
     std::deque<std::vector<uint8_t>> sheets_;
     int led_fault_bit_ = -1;  // LED whose length register reads back wrong
     bool norm_fails_[2] = {false, false};
