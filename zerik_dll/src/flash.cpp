@@ -130,12 +130,16 @@ int32_t ProgramBuffer(DeviceContext* dev, uint32_t address, const uint8_t* data,
 
 int32_t SaveGammaTables(DeviceContext* dev, const uint8_t* table) {
     const auto image = GammaFlashImage(table);
-    // What could not be read counts as different: the tables are written.
+    // What could not be read counts as different: the tables are written
+    // (and a device that stopped answering is not asked 96 times over).
     bool stored = true;
-    for (uint32_t pos = 0; pos < kGammaImageBytes && stored; pos += kGammaReadBytes) {
+    for (uint32_t pos = 0; pos < kGammaImageBytes; pos += kGammaReadBytes) {
         uint8_t held[kGammaReadBytes];
-        stored = Zerik_ReadFlash(dev, kGammaImageAddress + pos, held, kGammaReadBytes) == kOk &&
-                 std::memcmp(held, image.data() + pos, kGammaReadBytes) == 0;
+        if (Zerik_ReadFlash(dev, kGammaImageAddress + pos, held, kGammaReadBytes) != kOk) {
+            stored = false;
+            break;
+        }
+        stored = stored && std::memcmp(held, image.data() + pos, kGammaReadBytes) == 0;
     }
     if (stored) {
         dev->Log(text::kNoNeedToWriteFlash);
