@@ -90,6 +90,12 @@ bool Scanner::Configure(const std::vector<std::string>& args, std::string* error
         const std::string& arg = args[i];
         const bool has_value = i + 1 < args.size();
         long value = 0;
+        const int took = flash_.TakeOption(std::span(args).subspan(i), error);
+        if (took < 0) return false;
+        if (took > 0) {
+            i += static_cast<std::size_t>(took) - 1;
+            continue;
+        }
         if (arg == "--dev-type" && has_value) {
             if (!ParseInt(args[++i], 0, 0, 255, &value)) {
                 *error = "--dev-type takes 0..255";
@@ -170,6 +176,10 @@ bool Scanner::Serve(std::span<const uint8_t> packet, Message* reply) {
             ++keep_alives_;
             if (payload.size() >= 2) last_keep_alive_ = payload[0] | payload[1] << 8;
             return false;  // the host awaits no reply
+        case FlashChip::kReadCommand:
+        case FlashChip::kWriteCommand:
+        case FlashChip::kProgramCommand:
+            return flash_.Handle(packet, *reply);  // false: malformed, no reply
         case kMachineState:
             (*reply)[2] = 2;
             (*reply)[3] = machine_state_;
@@ -384,6 +394,7 @@ std::string Scanner::Control(const std::string& line) {
         }
         return "pipetest " + how;
     }
+    if (std::string answer = flash_.Control(line); !answer.empty()) return answer;
     if (word == "report") return InjectReport(in);
     if (word == "drop" || word == "delay" || word == "late" || word == "trail") {
         return SetFault(word, in);
@@ -432,7 +443,8 @@ std::string Scanner::ControlHelp() const {
            "                        the host has given up waiting\n"
            "  trail                 follow the next reply at once by a status report\n"
            "  dsp stop|start 0|1    power DSP 0 or 1 down to no firmware, or up running\n"
-           "  devtype N             the device type the type query reports\n";
+           "  devtype N             the device type the type query reports\n" +
+           FlashChip::ControlHelp();
 }
 
 int Scanner::pipe_tests() const {
@@ -492,7 +504,8 @@ std::string ScannerOptionsHelp() {
            "  --dsp running|stopped|stopped1\n"
            "                        DSPs at power-up: both running their firmware (default),\n"
            "                        both stopped, or only DSP 1 stopped\n"
-           "  --fw-version V        firmware version word of running DSPs (default 0x105)\n";
+           "  --fw-version V        firmware version word of running DSPs (default 0x105)\n" +
+           FlashChip::OptionsHelp();
 }
 
 }  // namespace zerik::sim

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dsp_memory.h"
+#include "flash_chip.h"
 #include "zerik_sim/simulator.h"
 
 namespace zerik::sim {
@@ -35,6 +36,10 @@ class Scanner : public Device {
     void OnHostWrite(Link& from, std::span<const uint8_t> bytes) override;
     std::string Control(const std::string& line) override;
     std::string ControlHelp() const override;
+
+    // The configuration flash behind the controller (tests, and the commands
+    // that copy flash contents into the DSPs).
+    FlashChip& flash() { return flash_; }
 
     // State for tests.
     int pipe_tests() const;
@@ -75,6 +80,7 @@ class Scanner : public Device {
     uint16_t firmware_version_ = kDefaultFirmwareVersion;
     std::array<Dsp, 2> dsps_{Dsp(0), Dsp(1)};
     std::array<uint8_t, 0x10000> registers_{};
+    FlashChip flash_;
     int keep_alives_ = 0;
     int last_keep_alive_ = -1;
     std::vector<std::vector<uint8_t>> packets_;
