@@ -1,11 +1,12 @@
 // Machine controls against a scripted device: the packets byte for byte,
 // the reply fields, the log lines, the register read-modify-writes and the
 // normalisation state table.
+#include "machine_controls.h"
+
 #include <string>
 #include <vector>
 
 #include "link_fixture.h"
-#include "machine_controls.h"
 #include "zerik_dll.h"
 
 namespace zerik::test {
@@ -37,7 +38,17 @@ std::string Text(std::size_t length) {
     return text;
 }
 
-class MachineControls : public LinkFixture {};
+class MachineControls : public LinkFixture {
+  protected:
+    // Links the scripted device and lets the receiver's start line pass.
+    ScriptedDevice& Start() {
+        ScriptedDevice& device = LinkScripted();
+        EXPECT_TRUE(WaitFor(
+            [] { return CapturedLog::Instance().Count(Gbk("MsgRcvThread  线程启动\n")) == 1; }));
+        CapturedLog::Instance().Clear();
+        return device;
+    }
+};
 
 struct PacketCase {
     const char* name;
@@ -124,7 +135,7 @@ TEST_F(MachineControls, SendTheirPacketsAndLogTheirEntryLines) {
           "51 inmsg.buf[3]=0\n", "51 inmsg.buf[4]=0\n", "51 inmsg.buf[5]=0\n",
           "51 inmsg.buf[6]=0\n", "51 inmsg.buf[7]=0\n"}},
     };
-    ScriptedDevice& device = LinkScripted();
+    ScriptedDevice& device = Start();
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].name);
         CapturedLog::Instance().Clear();
@@ -147,7 +158,7 @@ TEST_F(MachineControls, SendTheirPacketsAndLogTheirEntryLines) {
 }
 
 TEST_F(MachineControls, TakeTheirResultsFromTheReply) {
-    ScriptedDevice& device = LinkScripted();
+    ScriptedDevice& device = Start();
 
     device.Answer({ReplyWith(0x13, {0xC5, 0x01})});
     int32_t state = -1;
@@ -190,7 +201,7 @@ TEST_F(MachineControls, TakeTheirResultsFromTheReply) {
 }
 
 TEST_F(MachineControls, RefuseBadTextsAndArgumentsWithoutSending) {
-    ScriptedDevice& device = LinkScripted();
+    ScriptedDevice& device = Start();
     const std::string long_text = Text(51);
     EXPECT_EQ(Zerik_PrinterCtrl(dev_, 1, long_text.c_str()), -1);
     EXPECT_EQ(Zerik_PrinterCtrl(dev_, 0, long_text.c_str()), -1);
@@ -213,7 +224,7 @@ TEST_F(MachineControls, RefuseBadTextsAndArgumentsWithoutSending) {
 }
 
 TEST_F(MachineControls, NotConnectedOrNullContext) {
-    ScriptedDevice& device = LinkScripted();
+    ScriptedDevice& device = Start();
     dev_->Connected.store(0);
     int32_t value = 0;
     int32_t values[16] = {};
@@ -249,7 +260,7 @@ TEST_F(MachineControls, NotConnectedOrNullContext) {
 }
 
 TEST_F(MachineControls, TimeOutsLogExceptTheSensorRead) {
-    ScriptedDevice& device = LinkScripted();
+    ScriptedDevice& device = Start();
     device.Answer({});
     EXPECT_EQ(Zerik_StopScan(dev_), -2);
     EXPECT_EQ(CapturedLog::Instance().Texts(), std::vector<std::string>{kTimeout});
@@ -275,7 +286,7 @@ TEST_F(MachineControls, MotorAndFmReadModifyWrite) {
         {2, 0, 0, 0x00, 0xFF, 0x08, 0xCF}, {1, 0, 1, 0x04, 0x80, 0x04, 0x84},
         {3, 1, 1, 0x00, 0x55, -1, -1},
     };
-    ScriptedDevice& device = LinkScripted();
+    ScriptedDevice& device = Start();
     for (const MotorCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "motor " << c.motor << " high " << c.high << " low "
                                         << c.low << " bits " << int{c.bits_before});
@@ -285,15 +296,15 @@ TEST_F(MachineControls, MotorAndFmReadModifyWrite) {
             device.Answer({RegisterReply(0x01, {c.enable_before})});
             device.Answer({RegisterReply(0x02, {static_cast<uint8_t>(c.enable_after)})});
             expected.push_back({0x01, 0x00, 0x03, 0x1D, 0xC0, 0x01});
-            expected.push_back({0x02, 0x00, 0x04, 0x1D, 0xC0, 0x01,
-                                static_cast<uint8_t>(c.enable_after)});
+            expected.push_back(
+                {0x02, 0x00, 0x04, 0x1D, 0xC0, 0x01, static_cast<uint8_t>(c.enable_after)});
         }
         device.Answer({RegisterReply(0x01, {c.bits_before})});
         expected.push_back({0x01, 0x00, 0x03, 0x1B, 0xC0, 0x01});
         if (c.bits_after >= 0) {
             device.Answer({RegisterReply(0x02, {static_cast<uint8_t>(c.bits_after)})});
-            expected.push_back({0x02, 0x00, 0x04, 0x1B, 0xC0, 0x01,
-                                static_cast<uint8_t>(c.bits_after)});
+            expected.push_back(
+                {0x02, 0x00, 0x04, 0x1B, 0xC0, 0x01, static_cast<uint8_t>(c.bits_after)});
         }
         EXPECT_EQ(Zerik_MotorCtrl(dev_, c.motor, c.high, c.low), 0);
         const auto packets = device.Packets();
@@ -321,7 +332,7 @@ TEST_F(MachineControls, MotorAndFmReadModifyWrite) {
 }
 
 TEST_F(MachineControls, NormalisationStateTable) {
-    LinkScripted();
+    Start();
     struct Case {
         int32_t s0, s1;
         int32_t result, out;
@@ -345,7 +356,7 @@ TEST_F(MachineControls, NormalisationStateTable) {
 }
 
 TEST_F(MachineControls, NormEventsEndOnlyAStartedAction) {
-    LinkScripted();
+    Start();
     NoteNormEvent(dev_, 0x000B);
     EXPECT_EQ(dev_->NormState[0].load(), 0);  // no action under way
     dev_->NormState[0].store(1);

@@ -23,7 +23,9 @@ struct Received {
     std::vector<std::vector<uint8_t>> pages;
 };
 
-ZkGlobalHandle Allocate(uint32_t* size, void*) { return ZkGlobalAlloc(ZK_GHND, *size); }
+ZkGlobalHandle Allocate(uint32_t* size, void*) {
+    return ZkGlobalAlloc(ZK_GHND, *size);
+}
 
 int TakePage(PageRecord* record, void* user) {
     auto* received = static_cast<Received*>(user);
@@ -43,7 +45,7 @@ int TakePage(PageRecord* record, void* user) {
 }
 
 class WholeScan : public SimFixture {
-protected:
+  protected:
     void TearDown() override {
         if (dev_ != nullptr) Zerik_CloseDevice(dev_);
         SimFixture::TearDown();
@@ -67,8 +69,8 @@ protected:
 TEST_F(WholeScan, HandlerReceivesTheSheetLessThreeLines) {
     const std::vector<uint8_t> first = WriteSheet("first.raw", 700);
     const std::vector<uint8_t> second = WriteSheet("second.raw", 41);
-    sim::Simulator& sim = StartSim(
-        0, {"--sheet", dir() + "/first.raw", "--sheet", dir() + "/second.raw"});
+    sim::Simulator& sim =
+        StartSim(0, {"--sheet", dir() + "/first.raw", "--sheet", dir() + "/second.raw"});
     dev_ = Zerik_OpenDevice(nullptr);
     ASSERT_NE(dev_, nullptr);
 
@@ -112,7 +114,9 @@ TEST_F(WholeScan, NormalisationActionEndsWithTheDevicesReport) {
     int32_t success = -1;
     for (const bool dsp1_fails : {false, true}) {
         SCOPED_TRACE(dsp1_fails);
-        if (dsp1_fails) EXPECT_EQ(sim.Control("normfail 1"), "normfail 1");
+        if (dsp1_fails) {
+            EXPECT_EQ(sim.Control("normfail 1"), "normfail 1");
+        }
         ASSERT_EQ(Zerik_StartNormAction(dev_, 1, 0x01), 0);
         EXPECT_EQ(Zerik_NormStatusCheck(dev_, &success), 0);
         EXPECT_EQ(success, 0);

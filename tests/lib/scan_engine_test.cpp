@@ -44,16 +44,6 @@ class RecordingHost : public Host {
     std::map<int, std::vector<std::vector<uint8_t>>> transfers_;
 };
 
-class RecordingLink : public Link {
-  public:
-    bool SendMessage(std::span<const uint8_t> bytes) override {
-        replies.emplace_back(bytes.begin(), bytes.end());
-        return true;
-    }
-    bool SendData(int, std::span<const uint8_t>) override { return true; }
-    std::vector<std::vector<uint8_t>> replies;
-};
-
 uint16_t Le16(const std::vector<uint8_t>& bytes, std::size_t at) {
     return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
 }
@@ -175,12 +165,11 @@ class ScanEngineTest : public ::testing::Test {
         std::filesystem::remove_all(dir_);
     }
 
-    // Sends one packet and returns the reply.
+    // Serves one packet and returns the reply.
     std::vector<uint8_t> Command(std::vector<uint8_t> packet) {
-        RecordingLink link;
-        EXPECT_TRUE(engine_->Handle(link, packet));
-        EXPECT_EQ(link.replies.size(), 1u);
-        return link.replies.empty() ? std::vector<uint8_t>{} : link.replies.front();
+        Message reply{};
+        EXPECT_TRUE(engine_->Handle(packet, &reply));
+        return std::vector<uint8_t>(reply.begin(), reply.end());
     }
 
     std::string WriteSheet(const std::string& name, std::size_t lines, int seed) {
@@ -273,8 +262,8 @@ TEST_F(ScanEngineTest, PageFollowsLayerModeAndResolution) {
         ASSERT_EQ(engine->TakeOption(pattern, &error), 1);
         parts_.registers[0xC006] = c.mode;
         parts_.dsp[{0, 0x7F90}] = c.dpi_word;
-        RecordingLink link;
-        engine->Handle(link, std::vector<uint8_t>{0x08, 0x00, 0x01, 0x01});
+        Message reply{};
+        engine->Handle(std::vector<uint8_t>{0x08, 0x00, 0x01, 0x01}, &reply);
         ASSERT_TRUE(engine->WaitIdle(5000));
         uint8_t page_no = 0;
         uint8_t layer = 0;

@@ -228,7 +228,7 @@ bool ScanEngine::Handles(uint8_t code) {
     }
 }
 
-bool ScanEngine::Handle(Link& from, std::span<const uint8_t> packet) {
+bool ScanEngine::Handle(std::span<const uint8_t> packet, Message* reply) {
     if (packet.size() < 3 || !Handles(packet[0])) return false;
     const std::span<const uint8_t> payload =
         packet.subspan(3, std::min<std::size_t>(packet[2], packet.size() - 3));
@@ -241,11 +241,11 @@ bool ScanEngine::Handle(Link& from, std::span<const uint8_t> packet) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 for (int i = 0; i < kSensors; ++i) PutLe16(&words[2 * i], sensors_[i]);
             }
-            Reply(from, packet, words);
+            Fill(reply, packet, words);
             return true;
         }
         case kScan:
-            Reply(from, packet);
+            Fill(reply, packet);
             if (arg(0) != 0) {
                 StartScan();
             } else {
@@ -338,7 +338,7 @@ bool ScanEngine::Handle(Link& from, std::span<const uint8_t> packet) {
                 for (std::size_t i = 0; i < record.size(); ++i) eeprom_[i] = arg(i);
                 std::copy_n(eeprom_.begin(), record.size(), record.begin());
             }
-            Reply(from, packet, record);
+            Fill(reply, packet, record);
             return true;
         }
         case kEeprom: {
@@ -351,23 +351,23 @@ bool ScanEngine::Handle(Link& from, std::span<const uint8_t> packet) {
                     bytes[i] = eeprom_[(arg(1) + i) % kEepromSize];
                 }
             }
-            Reply(from, packet, bytes);
+            Fill(reply, packet, bytes);
             return true;
         }
         default:
             break;
     }
-    Reply(from, packet);
+    Fill(reply, packet);
     return true;
 }
 
-void ScanEngine::Reply(Link& from, std::span<const uint8_t> packet, std::span<const uint8_t> data) {
-    std::array<uint8_t, kMessageSize> reply{};
-    reply[0] = packet[0];
+void ScanEngine::Fill(Message* reply, std::span<const uint8_t> packet,
+                      std::span<const uint8_t> data) {
+    reply->fill(0);
+    (*reply)[0] = packet[0];
     const std::size_t count = std::min(data.size(), kMessageSize - 3);
-    reply[2] = static_cast<uint8_t>(count);
-    std::copy_n(data.begin(), count, reply.begin() + 3);
-    from.SendMessage(reply);
+    (*reply)[2] = static_cast<uint8_t>(count);
+    std::copy_n(data.begin(), count, reply->begin() + 3);
 }
 
 void ScanEngine::CopyToDsp(std::span<const uint8_t> payload, bool default_gamma) {

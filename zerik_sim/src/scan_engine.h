@@ -21,6 +21,8 @@
 
 namespace zerik::sim {
 
+using Message = std::array<uint8_t, 64>;
+
 // The rest of the device the scan side works on: the controller's register
 // space, the two DSPs' memories, the configuration flash, and the type and
 // machine state the controller reports. The scan side never calls them while
@@ -72,9 +74,10 @@ class ScanEngine {
     int TakeOption(std::span<const std::string> args, std::string* error);
     static std::string OptionsHelp();
 
-    // Answers a command packet whose code is the scan side's; false when
-    // the code is not (the packet is then someone else's).
-    bool Handle(Link& from, std::span<const uint8_t> packet);
+    // Serves a command packet whose code is the scan side's and fills its
+    // reply (the code, the count of data bytes, the data from byte 3); false
+    // when the code is not the scan side's.
+    bool Handle(std::span<const uint8_t> packet, Message* reply);
     static bool Handles(uint8_t code);
 
     // What a register read by the host returns: the stored byte, unless a
@@ -113,7 +116,8 @@ class ScanEngine {
     bool WaitIdle(int timeout_ms) const;
 
   private:
-    void Reply(Link& from, std::span<const uint8_t> packet, std::span<const uint8_t> data = {});
+    static void Fill(Message* reply, std::span<const uint8_t> packet,
+                     std::span<const uint8_t> data = {});
     void StartScan();
     void StopScan();
     void Feed(std::optional<std::vector<uint8_t>> sheet, uint8_t page_no);
