@@ -73,8 +73,7 @@ class WholeScan : public SimFixture {
 TEST_F(WholeScan, HandlerReceivesTheSheetLessThreeLines) {
     const std::vector<uint8_t> first = WriteSheet("first.raw", 700);
     const std::vector<uint8_t> second = WriteSheet("second.raw", 41);
-    sim::Simulator& sim =
-        StartSim(0, {"--sheet", dir() + "/first.raw", "--sheet", dir() + "/second.raw"});
+    StartSim(0, {"--sheet", dir() + "/first.raw", "--sheet", dir() + "/second.raw"});
     dev_ = Zerik_OpenDevice(nullptr);
     ASSERT_NE(dev_, nullptr);
 

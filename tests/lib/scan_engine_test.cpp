@@ -81,14 +81,14 @@ std::vector<uint8_t> PageOf(const std::vector<std::vector<uint8_t>>& transfers, 
     return std::vector<uint8_t>(stream.begin() + 16, stream.begin() + end_at);
 }
 
-TEST(StreamPage, MarkersNeverSpanTransfers) {
+TEST(SendSheetPage, MarkersNeverSpanTransfers) {
     for (std::size_t size :
          {0u, 2u, 1728u, 32750u, 32752u, 32754u, 32768u, 65500u, 65502u, 65536u, 100000u}) {
         SCOPED_TRACE(size);
         std::vector<uint8_t> data(size);
         for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 7);
         RecordingHost host;
-        StreamPage(host, 1, 9, 2, 150, data, nullptr);
+        SendSheetPage(host, 1, 9, 2, 150, data, nullptr);
         EXPECT_TRUE(host.transfers(0).empty());
         uint8_t page_no = 0;
         uint8_t layer = 0;

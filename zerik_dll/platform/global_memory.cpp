@@ -1,7 +1,7 @@
 // Movable global memory blocks named by 32-bit handles, so that a handle fits
 // the 32-bit fields of a page record on every platform.
+#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <unordered_map>
 
 #include "platform/platform.h"
@@ -9,8 +9,14 @@
 
 namespace {
 
+struct FreeBytes {
+    void operator()(uint8_t* bytes) const { std::free(bytes); }
+};
+
 struct Block {
-    std::unique_ptr<uint8_t[]> bytes;
+    // calloc: a large block is fresh zero pages from the system, so a page
+    // buffer costs only the memory its data fills.
+    std::unique_ptr<uint8_t, FreeBytes> bytes;
     uint32_t size = 0;
     uint32_t locks = 0;
 };
@@ -28,16 +34,23 @@ Registry& registry() {
 
 }  // namespace
 
+namespace zerik::os {
+
+std::size_t GlobalBlockCount() {
+    Registry& reg = registry();
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    return reg.blocks.size();
+}
+
+}  // namespace zerik::os
+
 extern "C" {
 
 ZERIK_API ZkGlobalHandle ZkGlobalAlloc(uint32_t /*flags*/, uint32_t bytes) {
     // Blocks are always zero-filled and never move, which serves both flags.
     Block block;
-    try {
-        block.bytes = std::make_unique<uint8_t[]>(bytes == 0 ? 1 : bytes);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    block.bytes.reset(static_cast<uint8_t*>(std::calloc(bytes == 0 ? 1 : bytes, 1)));
+    if (!block.bytes) return 0;
     block.size = bytes;
     Registry& reg = registry();
     std::lock_guard<std::mutex> lock(reg.mutex);

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "page_stream.h"
 #include "platform/platform.h"
 
 namespace zerik::sim {
@@ -30,7 +31,6 @@ constexpr uint8_t kSorter = 0x17;
 constexpr uint8_t kUsbIdentity = 0x18;
 constexpr uint8_t kEeprom = 0x19;
 
-constexpr uint8_t kScanEvent = 0xF3;
 constexpr uint8_t kFaultReport = 0xF2;
 
 constexpr uint16_t kRegLedEnable = 0xC005;
@@ -54,16 +54,6 @@ uint16_t GetLe16(const uint8_t* at) {
 uint32_t GetLe32(const uint8_t* at) {
     return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
            static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
-}
-
-std::array<uint8_t, kMarkerSize> Marker(uint16_t type, uint8_t page_no, uint8_t layer,
-                                        uint16_t dpi) {
-    std::array<uint8_t, kMarkerSize> m{0x34, 0x12, 0xCB, 0xED, 0x78, 0x56, 0x87, 0xA9};
-    PutLe16(&m[8], type);
-    m[10] = page_no;
-    m[11] = layer;
-    PutLe16(&m[12], dpi);
-    return m;
 }
 
 uint32_t LayersOfMode(uint8_t mode) {
@@ -131,10 +121,10 @@ uint32_t LineWidth(uint32_t dpi) {
     }
 }
 
-void StreamPage(Host& host, int pipe, uint8_t page_no, uint8_t layer, uint16_t dpi,
-                std::span<const uint8_t> data, const std::atomic<bool>* stop) {
-    const auto start = Marker(1, page_no, layer, dpi);
-    const auto end = Marker(2, page_no, layer, dpi);
+void SendSheetPage(Host& host, int pipe, uint8_t page_no, uint8_t layer, uint16_t dpi,
+                   std::span<const uint8_t> data, const std::atomic<bool>* stop) {
+    const auto start = PageMarkerBytes(1, page_no, layer, dpi);
+    const auto end = PageMarkerBytes(2, page_no, layer, dpi);
     std::vector<uint8_t> transfer;
     transfer.reserve(kTransferSize);
     transfer.insert(transfer.end(), start.begin(), start.end());
@@ -442,8 +432,8 @@ void ScanEngine::Feed(std::optional<std::vector<uint8_t>> sheet, uint8_t page_no
                   static_cast<uint16_t>(layers));
         const std::vector<uint8_t> data = PageData(*sheet, dpi, layers);
         if (host_ != nullptr) {
-            StreamPage(*host_, kDataPipe, page_no, static_cast<uint8_t>(layers),
-                       static_cast<uint16_t>(dpi), data, &stop_);
+            SendSheetPage(*host_, kDataPipe, page_no, static_cast<uint8_t>(layers),
+                          static_cast<uint16_t>(dpi), data, &stop_);
         }
         SendEvent(kEventScanEnd, page_no, static_cast<uint16_t>(dpi),
                   static_cast<uint16_t>(layers));
@@ -493,12 +483,8 @@ std::vector<uint8_t> ScanEngine::PageData(const std::vector<uint8_t>& sheet, uin
 
 void ScanEngine::SendEvent(uint8_t code, uint8_t high, uint16_t dpi, uint16_t layer) {
     if (host_ == nullptr) return;
-    std::array<uint8_t, kMessageSize> message{};
-    message[0] = kScanEvent;
-    PutLe16(&message[3], static_cast<uint16_t>(high << 8 | code));
+    auto message = ScanEventMessage(code, high, dpi, static_cast<uint8_t>(layer));
     PutLe16(&message[5], static_cast<uint16_t>(os::TickCount() - start_ms_));
-    PutLe16(&message[15], dpi);
-    PutLe16(&message[17], layer);
     host_->Broadcast(message);
 }
 

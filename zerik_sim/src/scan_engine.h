@@ -40,8 +40,8 @@ struct DeviceParts {
 // end marker, cut into transfers of at most 32 KiB so that no marker spans
 // two transfers and one more word follows each marker. Stops between
 // transfers once *stop is set (the end marker still goes out).
-void StreamPage(Host& host, int pipe, uint8_t page_no, uint8_t layer, uint16_t dpi,
-                std::span<const uint8_t> data, const std::atomic<bool>* stop);
+void SendSheetPage(Host& host, int pipe, uint8_t page_no, uint8_t layer, uint16_t dpi,
+                   std::span<const uint8_t> data, const std::atomic<bool>* stop);
 
 // Bytes per line of a page at dpi (1728 for any resolution not listed).
 uint32_t LineWidth(uint32_t dpi);

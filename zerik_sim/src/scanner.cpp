@@ -460,6 +460,19 @@ std::string Scanner::Control(const std::string& line) {
         dev_type_ = static_cast<int>(value);
         return "devtype " + arg;
     }
+    if (word == "page") {
+        std::vector<std::string> words;
+        for (std::string w; in >> w;) words.push_back(w);
+        PageSpec spec;
+        int count = 1;
+        std::string error;
+        if (!ParsePageSpec(words, &spec, &count, &error)) return error;
+        for (int i = 0; i < count; ++i) {
+            StreamPage(spec);
+            ++spec.page_no;
+        }
+        return "page sent " + std::to_string(count);
+    }
     return std::string();
 }
 
@@ -481,7 +494,11 @@ std::string Scanner::ControlHelp() const {
            "  trail                 follow the next reply at once by a status report\n"
            "  dsp stop|start 0|1    power DSP 0 or 1 down to no firmware, or up running\n"
            "  devtype N             the device type the type query reports\n" +
-           FlashChip::ControlHelp() + ScanEngine::ControlHelp();
+           FlashChip::ControlHelp() + ScanEngine::ControlHelp() + PageStreamHelp();
+}
+
+void Scanner::StreamPage(const PageSpec& spec) {
+    if (host_ != nullptr) sim::StreamPage(*host_, spec);
 }
 
 int Scanner::pipe_tests() const {
