@@ -22,6 +22,11 @@ protected:
         EXPECT_NE(device, nullptr) << error;
         Link(std::move(device));
         dev_->DevType.store(dev_type);
+        // Let the receiver's start line pass before the test reads the log.
+        EXPECT_TRUE(WaitFor([] {
+            return CapturedLog::Instance().Count(Gbk("MsgRcvThread  线程启动\n")) == 1;
+        }));
+        CapturedLog::Instance().Clear();
         return static_cast<sim::Scanner&>(sim_->device());
     }
 
