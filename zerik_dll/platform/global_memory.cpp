@@ -14,7 +14,8 @@ namespace {
 // Blocks from 1 MiB on (page buffers) are mapped from the system, aligned
 // to 2 MiB and marked for huge pages: their memory is zero-filled by the
 // system when first touched, so a page buffer costs about what its data
-// fills, not a clearing of all its megabytes; freeing returns it at once.
+// fills (rounded up to 2 MiB), not a clearing of all its megabytes, and
+// freeing returns it at once.
 constexpr std::size_t kMappedBlockSize = 1u << 20;
 constexpr std::size_t kHugePage = 2u << 20;
 
