@@ -139,6 +139,7 @@ Timing ioFloor() {
     std::FILE* in = std::fopen("01.prt", "rb");
     std::FILE* out = std::fopen("floor.out", "wb");
     if (in == nullptr || out == nullptr) throw std::runtime_error("floor files");
+    std::setvbuf(in, nullptr, _IOFBF, 1 << 16);
     std::setvbuf(out, nullptr, _IOFBF, 1 << 16);
     recognition::RawLine line{};
     std::array<std::uint8_t, recognition::kResultLineBytes> record{};
