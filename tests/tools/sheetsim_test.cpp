@@ -254,6 +254,32 @@ TEST_F(SheetsimSheet, MarkersPaintTheSamplingPointsFromPaperStartToPaperEnd) {
     EXPECT_NE(result.output.find(": ZK-42\n"), std::string::npos);
 }
 
+TEST_F(SheetsimSheet, MarkersReachThePagePictureUnaveraged) {
+    runTool(SHEETSIM_PATH, {"01.prt", "!"}, dir_);
+    const ToolResult view = runTool(PRTVIEW_PATH, {"j1.prt", "1"}, dir_);
+    ASSERT_EQ(view.output, "j1.bmp ok!\n");
+    const auto bmp = dir_.read("j1.bmp");
+    const std::size_t lines = static_cast<std::size_t>(sheet_->line_count());
+    ASSERT_EQ(bmp.size(), 1078 + 1728 * (lines - 2));
+    // Picture row i is built around record i + 1. For an odd record the even positions are
+    // not averaged: they keep the pixels of the even record before it.
+    const int paperStart = sheet_->paper_start();
+    for (std::size_t i = 0; i + 2 < lines; ++i) {
+        const std::size_t record = i + 1;
+        if (record % 2 == 0) continue;
+        const int previous = static_cast<int>(record) - 1;
+        const bool painted = previous >= paperStart && previous < kFirstBackingLine + 8;
+        for (std::int16_t p : sheet_->parameters().positions) {
+            const std::uint8_t pixel = bmp[1078 + i * 1728 + static_cast<std::size_t>(p)];
+            if (painted) {
+                ASSERT_EQ(pixel, 255) << "row " << i << " position " << p;
+            } else {
+                ASSERT_NE(pixel, 255) << "row " << i << " position " << p;
+            }
+        }
+    }
+}
+
 TEST_F(SheetsimSheet, ImageIsTheHalfResolutionOfTheShadedLine) {
     runTool(SHEETSIM_PATH, {"01.prt"}, dir_);
     const auto plain = sheet_->raw_lines();

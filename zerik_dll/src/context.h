@@ -54,9 +54,9 @@ struct DeviceContext {
     // Receive counters and the state of the page being received.
     std::atomic<uint32_t> RxBytes[2] = {};
     std::atomic<int32_t> RxPages{0};
-    int32_t PageNo[2] = {};
-    int32_t PageDpi[2] = {};
-    int32_t PageLayer[2] = {};
+    uint8_t PageNo[2] = {};
+    uint16_t PageDpi[2] = {};
+    uint16_t PageLayer[2] = {};
     uint32_t ScanStartTick = 0;
     std::unique_ptr<uint8_t[]> RxRing[2];
 
@@ -66,8 +66,11 @@ struct DeviceContext {
     ZkGlobalHandle PageHandle[2] = {};
     uint32_t PageAllocSize[2] = {};
     uint32_t PageBytes[2] = {};
+    uint32_t PageDataLimit[2] = {};  // data is stored while PageBytes is below this
 
     // Application's page handler and allocator (set by the page hand-over).
+    // The mutex only keeps each callback paired with its user value.
+    std::mutex PageRegistrationMutex;
     PageHandlerFunc PageRcvHandler = nullptr;
     void* PageRcvUser = nullptr;
     PageAllocFunc PageAlloc = nullptr;
@@ -80,7 +83,7 @@ struct DeviceContext {
 
     std::atomic<int32_t> DevType{0};
     uint32_t RxRingPos[2] = {};
-    std::deque<PageRecord*> PageList;  // finished pages, guarded by PListMutex
+    std::deque<std::unique_ptr<PageRecord>> PageList;  // finished pages, guarded by PListMutex
     zerik::PageState PageStates[2] = {zerik::PageState::Idle, zerik::PageState::Idle};
     std::atomic<uint32_t> FlashId{0};  // flash chip identity: maker byte << 8 | device byte
 

@@ -37,6 +37,16 @@ const char kFaultSortTimeout[] = "分拣超时";
 const char kFaultUnknown[] = "未知异常:0x%X";
 
 // Data receivers and page hand-over.
+const char kDataRxStart[] = "DataRxPipe%d 线程启动 %x\n";
+const char kPageStart[] = "页开始 idx=%d type=0x%X pageno=%d dpi=%d layer=%d\n";
+const char kPageEnd[] = "页结束 idx=%d type=0x%X pageno=%d dpi=%d\n";
+const char kPageEndWhileIdle[] = "错误!!!页结束-1 idx=%d type=0x%X pageno=%d dpi=%d\n";
+const char kPageEndMismatch[] = "错误!!!页结束-2 idx=%d type=0x%X pageno=%d dpi=%d\n";
+const char kPageStartWhileOpen[] = "错误!!!页开始 idx=%d type=0x%X pageno=%d dpi=%d\n";
+const char kPageQueued[] = "插入页 PageNo=%d%C \n";
+const char kPageProcStart[] = "PageProcThread 线程启动\n";
+const char kCallPageHandler[] = "调用 PageRcvHandler\n";
+const char kPageHandlerDone[] = "OK\n";
 
 // Device monitor and firmware loader.
 const char kDevMonStart[] = "DevMonThread 线程启动\n";

@@ -40,6 +40,16 @@ extern const char kFaultSortTimeout[];    // "分拣超时"
 extern const char kFaultUnknown[];        // "未知异常:0x%X"
 
 // Data receivers and page hand-over.
+extern const char kDataRxStart[];         // "DataRxPipe%d 线程启动 %x\n"
+extern const char kPageStart[];           // "页开始 idx=%d type=0x%X pageno=%d dpi=%d layer=%d\n"
+extern const char kPageEnd[];             // "页结束 idx=%d type=0x%X pageno=%d dpi=%d\n"
+extern const char kPageEndWhileIdle[];    // "错误!!!页结束-1 idx=%d type=0x%X pageno=%d dpi=%d\n"
+extern const char kPageEndMismatch[];     // "错误!!!页结束-2 idx=%d type=0x%X pageno=%d dpi=%d\n"
+extern const char kPageStartWhileOpen[];  // "错误!!!页开始 idx=%d type=0x%X pageno=%d dpi=%d\n"
+extern const char kPageQueued[];          // "插入页 PageNo=%d%C \n" (%C: wint_t letter)
+extern const char kPageProcStart[];       // "PageProcThread 线程启动\n"
+extern const char kCallPageHandler[];     // "调用 PageRcvHandler\n"
+extern const char kPageHandlerDone[];     // "OK\n"
 
 // Device monitor and firmware loader.
 extern const char kDevMonStart[];      // "DevMonThread 线程启动\n"

@@ -395,6 +395,19 @@ std::string Scanner::Control(const std::string& line) {
         return "pipetest " + how;
     }
     if (std::string answer = flash_.Control(line); !answer.empty()) return answer;
+    if (word == "page") {
+        std::vector<std::string> words;
+        for (std::string w; in >> w;) words.push_back(w);
+        PageSpec spec;
+        int count = 1;
+        std::string error;
+        if (!ParsePageSpec(words, &spec, &count, &error)) return error;
+        for (int i = 0; i < count; ++i) {
+            StreamPage(spec);
+            ++spec.page_no;
+        }
+        return "page sent " + std::to_string(count);
+    }
     if (word == "report") return InjectReport(in);
     if (word == "drop" || word == "delay" || word == "late" || word == "trail") {
         return SetFault(word, in);
@@ -444,7 +457,11 @@ std::string Scanner::ControlHelp() const {
            "  trail                 follow the next reply at once by a status report\n"
            "  dsp stop|start 0|1    power DSP 0 or 1 down to no firmware, or up running\n"
            "  devtype N             the device type the type query reports\n" +
-           FlashChip::ControlHelp();
+           FlashChip::ControlHelp() + PageStreamHelp();
+}
+
+void Scanner::StreamPage(const PageSpec& spec) {
+    if (host_ != nullptr) sim::StreamPage(*host_, spec);
 }
 
 int Scanner::pipe_tests() const {

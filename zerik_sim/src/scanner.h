@@ -11,6 +11,7 @@
 
 #include "dsp_memory.h"
 #include "flash_chip.h"
+#include "page_stream.h"
 #include "zerik_sim/simulator.h"
 
 namespace zerik::sim {
@@ -52,6 +53,9 @@ class Scanner : public Device {
     int last_keep_alive() const;
     // Every packet the host wrote on the command pipe, in order.
     std::vector<std::vector<uint8_t>> packets() const;
+
+    // Sends one page to every open link (see page_stream.h).
+    void StreamPage(const PageSpec& spec);
 
   private:
     void AnswerPipeTest(Link& from);
