@@ -277,7 +277,7 @@ TEST_P(EveryExport, NoDeviceHandleIsMinusHundred) {
 }
 
 TEST_P(EveryExport, SilentDeviceIsMinusTwoWithOneTimeoutLine) {
-    const ExportCall& e = SevenExports()[GetParam()];
+    const ExportCall e = SevenExports()[GetParam()];
     ScriptedDevice& device = LinkScripted();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(e.call(dev_), kNoReply);

@@ -17,15 +17,12 @@ using Bytes = std::vector<uint8_t>;
 using Reply = std::array<uint8_t, 64>;
 
 Bytes Packet(uint8_t code, uint32_t address, Bytes data, uint8_t count) {
-    Bytes packet = {code,
-                    0,
-                    static_cast<uint8_t>(5 + data.size()),
-                    static_cast<uint8_t>(address),
-                    static_cast<uint8_t>(address >> 8),
-                    static_cast<uint8_t>(address >> 16),
-                    static_cast<uint8_t>(address >> 24),
-                    count};
-    packet.insert(packet.end(), data.begin(), data.end());
+    Bytes packet(8 + data.size());
+    packet[0] = code;
+    packet[2] = static_cast<uint8_t>(5 + data.size());
+    for (std::size_t i = 0; i < 4; ++i) packet[3 + i] = static_cast<uint8_t>(address >> (8 * i));
+    packet[7] = count;
+    std::copy(data.begin(), data.end(), packet.begin() + 8);
     return packet;
 }
 

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 #include "flash_chip.h"
 #include "link_fixture.h"
+#include "scanner.h"
 #include "texts.h"
 
 namespace zerik {
@@ -86,15 +88,12 @@ TEST(GammaImage, WordsAreDsp0TablesThenDsp1TablesLowByteFirst) {
 // ---- Packets against a scripted device --------------------------------------
 
 Bytes FlashPacket(uint8_t code, uint32_t address, Bytes data, uint8_t count) {
-    Bytes packet = {code,
-                    0,
-                    static_cast<uint8_t>(5 + data.size()),
-                    static_cast<uint8_t>(address),
-                    static_cast<uint8_t>(address >> 8),
-                    static_cast<uint8_t>(address >> 16),
-                    static_cast<uint8_t>(address >> 24),
-                    count};
-    packet.insert(packet.end(), data.begin(), data.end());
+    Bytes packet(8 + data.size());
+    packet[0] = code;
+    packet[2] = static_cast<uint8_t>(5 + data.size());
+    for (std::size_t i = 0; i < 4; ++i) packet[3 + i] = static_cast<uint8_t>(address >> (8 * i));
+    packet[7] = count;
+    std::copy(data.begin(), data.end(), packet.begin() + 8);
     return packet;
 }
 
@@ -390,6 +389,44 @@ TEST_F(FlashScripted, GammaSaveOnAnUnconnectedDeviceFailsWithMinus3) {
     EXPECT_TRUE(device.Packets().empty());
     EXPECT_EQ(CapturedLog::Instance().Count("Zerik_SaveGammaTblToFlash\n"), 1);
     EXPECT_EQ(CapturedLog::Instance().Count("ret=-3\n"), 1);
+}
+
+// The scanner's own options choose the chip and what it holds; the library
+// reaches it through the scanner's command dispatch.
+TEST_F(FlashScripted, ScannerOptionsChooseChipAndContents) {
+    const std::string image = dir() + "/flash.bin";
+    {
+        std::ofstream out(image, std::ios::binary);
+        out << "GAMMA" << std::string(27, '\0') << "\x11\x22";
+    }
+    std::string error;
+    auto device = sim::MakeScanner({"--flash-id", "0xBF04", "--flash-image", image}, &error);
+    ASSERT_NE(device, nullptr) << error;
+    auto& scanner = dynamic_cast<sim::Scanner&>(*device);
+    Link(std::move(device));
+    ASSERT_EQ(Zerik_CheckFlashChip(dev_), kOk);
+    EXPECT_EQ(dev_->FlashId.load(), 0xBF04u);
+    uint8_t bytes[4] = {};
+    ASSERT_EQ(Zerik_ReadFlash(dev_, 0x1F, bytes, 4), kOk);
+    EXPECT_EQ(bytes[0], 0);
+    EXPECT_EQ(bytes[1], 0x11);
+    EXPECT_EQ(bytes[2], 0x22);
+    EXPECT_EQ(bytes[3], 0xFF);
+
+    uint8_t table[kGammaTableBytes];
+    for (std::size_t i = 0; i < kGammaTableBytes; ++i) table[i] = static_cast<uint8_t>(i / 6);
+    EXPECT_EQ(Zerik_SaveGammaTblToFlash(dev_, table), kOk);
+    const auto expected = GammaFlashImage(table);
+    const std::vector<uint8_t> held = scanner.flash().Read(kGammaImageAddress, kGammaImageBytes);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), held.begin()));
+    EXPECT_FALSE(scanner.flash().write_protected());
+}
+
+TEST_F(FlashScripted, BadFlashOptionsAreRefusedByTheScanner) {
+    std::string error;
+    EXPECT_EQ(sim::MakeScanner({"--flash-id", "0xBF05"}, &error), nullptr);
+    EXPECT_NE(error.find("--flash-id"), std::string::npos);
+    EXPECT_EQ(sim::MakeScanner({"--flash-image", dir() + "/none.bin"}, &error), nullptr);
 }
 
 }  // namespace

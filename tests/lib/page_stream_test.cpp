@@ -93,6 +93,30 @@ TEST_F(PageStream, ControlLineSendsAPageThatReachesTheHandler) {
     EXPECT_NE(log.find(Gbk("插入页 PageNo=3B \n")), std::string::npos);
 }
 
+// A read never runs past the end of the 2 MiB receive area: near its end
+// the receiver starts over at the beginning.
+TEST_F(PageStream, ReadsStayInsideTheReceiveArea) {
+    sim::Simulator& sim = StartSim(7);
+    rig_ = std::make_unique<PageRig>();
+    ASSERT_TRUE(rig_->Connect(7));
+    Zerik_SetPageRcvHandler(rig_->dev(), PageSink::Handle, &sink_, PageSink::Allocate, nullptr);
+    rig_->dev()->RxRingPos[0] = kRxRingSize - 1000;
+    rig_->StartDataReceivers();
+    rig_->StartPageThread();
+    ASSERT_TRUE(WaitFor([&] { return sim.LinkCount() == 1; }));
+    sim::PageSpec spec;
+    spec.data_bytes = 40000;
+    spec.events = false;
+    const uint32_t total = spec.data_bytes + kStreamOverhead;
+    auto& scanner = dynamic_cast<sim::Scanner&>(sim.device());
+    scanner.StreamPage(spec);
+    ASSERT_TRUE(sink_.WaitForPages(1));
+    EXPECT_TRUE(sink_.Pages()[0].data_matches);
+    rig_->Stop();
+    EXPECT_EQ(rig_->dev()->RxRingPos[0], total);  // 32768 from 0, then the rest
+    EXPECT_EQ(rig_->dev()->RxBytes[0].load(), total);
+}
+
 TEST_F(PageStream, BadPageWordsAreRefused) {
     sim::Simulator& sim = StartSim(4);
     EXPECT_EQ(sim.Control("page pipe=2").rfind("? bad page word: pipe=2", 0), 0u);

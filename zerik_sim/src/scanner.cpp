@@ -432,6 +432,19 @@ std::string Scanner::Control(const std::string& line) {
     }
     if (std::string answer = flash_.Control(line); !answer.empty()) return answer;
     if (std::string answer = scan_.Control(line); !answer.empty()) return answer;
+    if (word == "page") {
+        std::vector<std::string> words;
+        for (std::string w; in >> w;) words.push_back(w);
+        PageSpec spec;
+        int count = 1;
+        std::string error;
+        if (!ParsePageSpec(words, &spec, &count, &error)) return error;
+        for (int i = 0; i < count; ++i) {
+            StreamPage(spec);
+            ++spec.page_no;
+        }
+        return "page sent " + std::to_string(count);
+    }
     if (word == "report") return InjectReport(in);
     if (word == "drop" || word == "delay" || word == "late" || word == "trail") {
         return SetFault(word, in);
@@ -459,19 +472,6 @@ std::string Scanner::Control(const std::string& line) {
         std::lock_guard<std::mutex> lock(mutex_);
         dev_type_ = static_cast<int>(value);
         return "devtype " + arg;
-    }
-    if (word == "page") {
-        std::vector<std::string> words;
-        for (std::string w; in >> w;) words.push_back(w);
-        PageSpec spec;
-        int count = 1;
-        std::string error;
-        if (!ParsePageSpec(words, &spec, &count, &error)) return error;
-        for (int i = 0; i < count; ++i) {
-            StreamPage(spec);
-            ++spec.page_no;
-        }
-        return "page sent " + std::to_string(count);
     }
     return std::string();
 }
