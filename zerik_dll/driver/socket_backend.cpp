@@ -131,6 +131,10 @@ IoStatus Read(Device* device, uint32_t pipe, uint8_t* buffer, uint32_t* length,
 IoStatus Write(Device* device, uint32_t pipe, const uint8_t* data, uint32_t length,
                uint32_t* written, uint32_t timeout_ms) {
     if (pipe != 0) return IoStatus::Failed;
+    if (length == 0) {
+        *written = 0;  // records are never empty: nothing goes out
+        return IoStatus::Done;
+    }
     const int fd = device->fds[pipe];
     const IoStatus ready = WaitReady(fd, POLLOUT, timeout_ms);
     if (ready != IoStatus::Done) return ready;

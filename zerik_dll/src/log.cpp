@@ -43,7 +43,7 @@ std::FILE* OpenLogFile() {
     if (path.empty()) return nullptr;
     if (std::getenv("ZERIK_LOG") == nullptr) MakeParents(path);
     // O_NOFOLLOW: a link planted at the log's place is refused, not followed.
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
     std::FILE* file = fdopen(fd, "a+b");
     if (file == nullptr) close(fd);
