@@ -150,5 +150,218 @@ TEST_F(ConsoleTest, HelpForOtherLinesAndNothingForEmptyOnes) {
                               "-" + kHelp + "-");
 }
 
+// ---- w and n: tables, position and stop files ------------------------------
+
+const std::string kTablesLoaded = "Normal.tbl para set ok !\n";
+const std::string kPositionsLoaded = "posi.asc,stop.asc set ok !\n";
+
+// A table file: 32 header bytes, then 1728 little-endian words from `seed`.
+std::string TableFile(uint16_t seed) {
+    std::string file(32, '\x5A');
+    for (uint32_t i = 0; i < 1728; ++i) {
+        const auto word = static_cast<uint16_t>(seed + i * 0x0103u);
+        file += static_cast<char>(word & 0xFF);
+        file += static_cast<char>(word >> 8);
+    }
+    return file;
+}
+
+const char kPosi[] = "# columns\n3\n100\n200\n300\n# bar\n1 50 60 40\n5 -2\n";
+const char kStop[] = "7\n8\n9\n";
+
+// The position block of kPosi and kStop as the d command shows it.
+std::vector<uint16_t> PositionBlock() {
+    std::vector<uint16_t> block(51, 0);
+    block[0] = 3;
+    block[1] = 105;
+    block[2] = 205;
+    block[3] = 305;
+    block[42] = 1;
+    block[43] = 55;
+    block[44] = 58;
+    block[45] = 40;
+    block[48] = 7;
+    block[49] = 8;
+    block[50] = 9;
+    return block;
+}
+
+class LoadTest : public ConsoleTest {
+  protected:
+    void WriteFiles(const char* posi = kPosi, const char* stop = kStop) {
+        red_ = TableFile(0x1234);
+        blue_ = TableFile(0x8001);
+        WriteText(work_dir() / "red.tbl", red_);
+        WriteText(work_dir() / "blue.tbl", blue_);
+        if (posi != nullptr) WriteText(work_dir() / "posi.asc", posi);
+        if (stop != nullptr) WriteText(work_dir() / "stop.asc", stop);
+    }
+
+    // Each DSP word holds its table entry's two bytes in file order on the wire.
+    void ExpectTablesLoaded() {
+        const std::vector<uint16_t> raw = ReadRaw(0x6B00, 3456);
+        const std::string both = red_.substr(32) + blue_.substr(32);
+        ASSERT_EQ(raw.size() * 2, both.size());
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            const auto first = static_cast<uint8_t>(both[2 * i]);
+            const auto second = static_cast<uint8_t>(both[2 * i + 1]);
+            ASSERT_EQ(raw[i], first << 8 | second) << "word " << i;
+        }
+        // The same words as d shows them: the file's little-endian entries.
+        EXPECT_EQ(ReadWords(0x6B00, 1)[0], 0x1234);
+        EXPECT_EQ(ReadWords(0x71C0, 1)[0], 0x8001);
+        EXPECT_EQ(ReadWords(0x787F, 1)[0], static_cast<uint16_t>(0x8001 + 1727 * 0x0103));
+    }
+
+    std::string red_;
+    std::string blue_;
+};
+
+TEST_F(LoadTest, StartUpLoadsTablesAndPositionBlock) {
+    StartSim();
+    WriteWords(0x6A00, PatternWords(0x6A00, 0x100));
+    WriteWords(0x7880, PatternWords(0x7880, 0x20));
+    WriteWords(0x7FA0, PatternWords(0x7FA0, 96));
+    WriteFiles();
+    const ConsoleRun run = RunConsole("W\n");
+    EXPECT_EQ(run.output, kOpen + kTablesLoaded + kPositionsLoaded + "-" + kTablesLoaded +
+                              kPositionsLoaded + "-");
+    ExpectTablesLoaded();
+    EXPECT_EQ(ReadWords(0x6A00, 0x100), PatternWords(0x6A00, 0x100));
+    EXPECT_EQ(ReadWords(0x7880, 0x20), PatternWords(0x7880, 0x20));
+    const std::vector<uint16_t> raw_block = ReadRaw(0x7FA0, 51);
+    EXPECT_EQ(raw_block[0], 0x0300) << "the block travels byte-swapped like the tables";
+    EXPECT_EQ(ReadWords(0x7FA0, 51), PositionBlock());
+    EXPECT_EQ(ReadWords(0x7FA0 + 51, 96 - 51), PatternWords(0x7FA0 + 51, 96 - 51));
+}
+
+TEST_F(LoadTest, NReplacesThePositionsAndKeepsTheStopValues) {
+    StartSim();
+    WriteFiles();
+    const ConsoleRun without = RunConsole("n\nq\n");
+    EXPECT_EQ(without.output,
+              kOpen + kTablesLoaded + kPositionsLoaded + "-posi1.asc not found!\n-");
+
+    // One column where posi.asc had three: the other two stay as w left them.
+    WriteText(work_dir() / "posi1.asc", "#alternate\n1\n10\n2 20 30 40\n1 1\n");
+    const ConsoleRun run = RunConsole("n\nq\n");
+    EXPECT_EQ(run.output,
+              kOpen + kTablesLoaded + kPositionsLoaded + "-2 21 31 40 posi1.asc set ok !\n-");
+    std::vector<uint16_t> expected = PositionBlock();
+    expected[0] = 1;
+    expected[1] = 11;
+    expected[42] = 2;
+    expected[43] = 21;
+    expected[44] = 31;
+    expected[45] = 40;
+    EXPECT_EQ(ReadWords(0x7FA0, 51), expected);
+}
+
+TEST_F(LoadTest, StopFileWithoutFinalLineBreakKeepsItsLastValue) {
+    StartSim();
+    WriteWords(0x7FA0, PatternWords(0x7FA0, 96));
+    WriteFiles(kPosi, "7\n8\n9");
+    const ConsoleRun run = RunConsole("q\n");
+    EXPECT_EQ(run.output, kOpen + kTablesLoaded + kPositionsLoaded + "-");
+    EXPECT_EQ(ReadWords(0x7FA0, 51), PositionBlock());
+    EXPECT_EQ(ReadWords(0x7FA0 + 51, 96 - 51), PatternWords(0x7FA0 + 51, 96 - 51));
+}
+
+TEST_F(LoadTest, FortyEightStopValuesReachTheEndOfMemory) {
+    StartSim();
+    WriteWords(0x8000, {0xCAFE});
+    std::string stop;
+    std::vector<uint16_t> values;
+    for (uint16_t i = 0; i < 48; ++i) {
+        stop += std::to_string(1000 + i) + "\n";
+        values.push_back(static_cast<uint16_t>(1000 + i));
+    }
+    WriteFiles(kPosi, stop.c_str());
+    const ConsoleRun run = RunConsole("q\n");
+    EXPECT_EQ(run.output, kOpen + kTablesLoaded + kPositionsLoaded + "-");
+    EXPECT_EQ(ReadWords(0x7FD0, 48), values);
+    EXPECT_EQ(ReadWords(0x8000, 1)[0], 0xCAFE);
+}
+
+struct RefusedCase {
+    const char* name;
+    const char* posi;  // nullptr: no such file
+    const char* stop;
+    bool blue;
+    const char* output;  // after "Open Device...\n"
+};
+
+const RefusedCase kRefusedCases[] = {
+    {"NoBlueTbl", kPosi, kStop, false, "blue.tbl not found\n-"},
+    {"NoPosi", nullptr, kStop, true, "Normal.tbl para set ok !\nposi.asc not found!\n-"},
+    {"NoStop", kPosi, nullptr, true, "Normal.tbl para set ok !\nstop.asc not found!\n-"},
+    {"FortyTwoColumns", "42\n", kStop, true,
+     "Normal.tbl para set ok !\nposi.asc: line 1: 42 column positions, at most 41!\n-"},
+    {"BlankPosition", "2\n10\n\n1 2 3 4\n0 0\n", kStop, true,
+     "Normal.tbl para set ok !\nposi.asc: line 3 is not a number!\n-"},
+    {"ShortBarLine", "1\n10\n1 2 3\n0 0\n", kStop, true,
+     "Normal.tbl para set ok !\nposi.asc: line 3 needs 4 numbers!\n-"},
+    {"NonNumericStop", kPosi, "7\nx\n9\n", true,
+     "Normal.tbl para set ok !\nstop.asc: line 2 is not a number!\n-"},
+    {"BlankStop", kPosi, "7\n\n9\n", true,
+     "Normal.tbl para set ok !\nstop.asc: line 2 is not a number!\n-"},
+    {"FortyNineStops", kPosi,
+     "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n17\n18\n19\n20\n21\n22\n23\n24\n"
+     "25\n26\n27\n28\n29\n30\n31\n32\n33\n34\n35\n36\n37\n38\n39\n40\n41\n42\n43\n44\n45\n46\n"
+     "47\n48\n49\n",
+     true, "Normal.tbl para set ok !\nstop.asc: more than 48 values!\n-"},
+};
+
+class RefusedFileTest : public LoadTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedFileTest, NothingOfTheFileReachesTheDsp) {
+    const RefusedCase& c = GetParam();
+    StartSim();
+    WriteWords(0x6B00, PatternWords(0x6B00, 8));
+    WriteWords(0x7FA0, PatternWords(0x7FA0, 96));
+    WriteFiles(c.posi, c.stop);
+    if (!c.blue) std::filesystem::remove(work_dir() / "blue.tbl");
+    const ConsoleRun run = RunConsole("q\n");
+    EXPECT_EQ(run.output, kOpen + c.output);
+    EXPECT_EQ(ReadWords(0x7FA0, 96), PatternWords(0x7FA0, 96));
+    if (c.blue) {
+        ExpectTablesLoaded();
+    } else {
+        EXPECT_EQ(ReadWords(0x6B00, 8), PatternWords(0x6B00, 8));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RefusedFileTest, ::testing::ValuesIn(kRefusedCases),
+                         [](const auto& test_case) { return std::string(test_case.param.name); });
+
+// ---- g: scanning a sheet --------------------------------------------------
+
+// Raw page data: `lines` lines of 1728 bytes.
+std::string SheetData(int lines, int seed) {
+    std::string data;
+    for (int y = 0; y < lines; ++y) {
+        for (int x = 0; x < 1728; ++x) data += static_cast<char>((x * 7 + y * 3 + seed) & 0xFF);
+    }
+    return data;
+}
+
+TEST_F(ConsoleTest, EachSheetBecomesTheNextPageFile) {
+    const std::string first = SheetData(40, 1);
+    const std::string second = SheetData(25, 2);
+    WriteText(root_ / "a.prt", first);
+    WriteText(root_ / "b.prt", second);
+    StartSim({"--sheet", (root_ / "a.prt").string(), "--sheet", (root_ / "b.prt").string()});
+    // The third g finds no paper: it times out and runs b on the last file.
+    const ConsoleRun run = RunConsole("g\nG\ng\nq\n");
+    EXPECT_EQ(run.output, kNoTables +
+                              "-Scan Finished! Print File located in:000.prt\nb:[000.prt]\n"
+                              "-Scan Finished! Print File located in:001.prt\nb:[001.prt]\n"
+                              "-Wait TimeOUT! Get Print File Failed!\nb:[001.prt]\n-");
+    EXPECT_GE(run.elapsed, std::chrono::milliseconds(6000));
+    EXPECT_EQ(ReadText(work_dir() / "000.prt"), first);
+    EXPECT_EQ(ReadText(work_dir() / "001.prt"), second);
+    EXPECT_FALSE(std::filesystem::exists(work_dir() / "002.prt"));
+}
+
 }  // namespace
 }  // namespace dspmon::test
