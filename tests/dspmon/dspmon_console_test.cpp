@@ -52,20 +52,30 @@ TEST_F(ConsoleTest, EndOfInputQuitsAndClosesTheDevice) {
 
 TEST_F(ConsoleTest, DumpPagesMasksAndBlanks) {
     StartSim();
-    WriteWords(0x0000, PatternWords(0x0000, 0x100));
+    // Words 0x60 and 0x61 start the DSP's boot code: they are left as they are.
+    WriteWords(0x0000, PatternWords(0x0000, 0x60));
+    WriteWords(0x0062, PatternWords(0x0062, 0x100 - 0x62));
     WriteWords(0x1000, PatternWords(0x1000, 0x80));
-    WriteWords(0x7F80, PatternWords(0x7F80, 0x80));
-    auto dump = [](uint16_t base, uint16_t first) {
-        return FormatDump(0, base, first, PatternWords(base, kDumpWords));
-    };
+    WriteWords(0x7FF0, PatternWords(0x7FF0, 0x80));
     // Bare d pages on from 0; d 7ffa starts its lines at 7FF0 and blanks ten
-    // words; d 9000 is masked to 1000; a bare d after 7F80 wraps to 0.
-    const ConsoleRun run = RunConsole("d\nd 0\nd 7ffa\nd 9000\nd 7f80\nd\nd 0:10\n");
+    // words, and the bare d after it wraps to 007A; d 9000 is masked to 1000.
+    const ConsoleRun run = RunConsole("d\nd 0\nd 7ffa\nd\nd 9000\nd 0:10\n");
+    auto dump = [this](uint16_t base, uint16_t first) {
+        return FormatDump(0, base, first, ReadWords(base, kDumpWords));
+    };
     EXPECT_EQ(run.output, kNoTables + "-" + dump(0x0080, 0x0080) + "-" + dump(0, 0) + "-" +
-                              dump(0x7FF0, 0x7FFA) + "-" + dump(0x1000, 0x1000) + "-" +
-                              dump(0x7F80, 0x7F80) + "-" + dump(0, 0) + "-" + dump(0, 0) + "-");
-    EXPECT_NE(run.output.find("\n7FF0:" + std::string(36, ' ') + "-" + std::string(8, ' ') + " "),
-              std::string::npos);
+                              dump(0x7FF0, 0x7FFA) + "-" + dump(0x0070, 0x007A) + "-" +
+                              dump(0x1000, 0x1000) + "-" + dump(0, 0) + "-");
+    EXPECT_NE(run.output.find("\n7FF0:" + std::string(36, ' ') + "-" + std::string(8, ' ') + " " +
+                              [] {
+                                  char words[16];
+                                  std::snprintf(words, sizeof words, "%04x%04x",
+                                                static_cast<unsigned>(Pattern(0x7FFA)),
+                                                static_cast<unsigned>(Pattern(0x7FFB)));
+                                  return std::string(words);
+                              }()),
+              std::string::npos)
+        << run.output;
 }
 
 TEST_F(ConsoleTest, EnterWritesValuesAndRefusesBadArguments) {
