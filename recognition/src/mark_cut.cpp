@@ -253,11 +253,15 @@ void MarkCut::row_step(std::ostream& out) {
 // Timing marks that ran together: resume one and a quarter pitches after the previous
 // centre, with the timing column there painted in the background level so that the next
 // line closes the first part of the run. Done only when that next line is certain to read
-// light and lies inside the run; otherwise the run is taken as one long mark.
+// light and closes a first part no longer than a pitch: a longer one would be split again
+// at the same line for ever. Otherwise the run is taken as one long mark.
 bool MarkCut::split_merged_marks() {
     const int restart = s_.prevcentre + s_.pitch * 5 / 4;
     const std::uint8_t background = static_cast<std::uint8_t>(s_.bg[0]);
-    if (s_.pitch < 4 || restart <= s_.markstart || background >= s_.thr) return false;
+    const int first_part = restart + 1 - s_.markstart;
+    if (s_.pitch < 4 || first_part < 2 || first_part - 3 > s_.pitch || background >= s_.thr) {
+        return false;
+    }
     s_.centre = s_.prevcentre;
     s_.cur = restart;
     for (int y = s_.cur; y <= s_.cur + s_.pitch / 2 - 1; ++y) set_darkness(y, 0, background);

@@ -43,18 +43,7 @@ std::vector<std::uint8_t> serialize_shading_table(const ShadingTable& table) {
     return bytes;
 }
 
-std::uint8_t shade_pixel(std::uint8_t pixel, std::uint16_t entry) {
-    const int gain = entry & 0xFF;
-    const int dark_offset = entry >> 8;
-    const int a = 4 * pixel + 2;
-    const int b = 4 * dark_offset;
-    const int d = a > b ? a - b : 0;
-    // The device multiplies in a 16-bit register: the product wraps before the shift.
-    const std::int16_t product = static_cast<std::int16_t>(d * gain);
-    int r = product >> 6;
-    if (r > 254) r = 254;
-    return static_cast<std::uint8_t>(r);
-}
+static_assert(shade_pixel(200, shading_entry(0, 64)) == 34, "the product wraps at 16 bits");
 
 void apply_shading(const ShadingTable& table, RawLine& line) {
     for (std::size_t x = kFirstPixel; x < kRawLineBytes; ++x) {

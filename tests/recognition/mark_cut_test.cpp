@@ -240,6 +240,24 @@ TEST(MarkCut, MergedTimingMarksAreSplit) {
     EXPECT_EQ(rows_listed(out), 8) << out;
 }
 
+TEST(MarkCut, LongRunThatCannotBeSplitIsOneLongMark) {
+    // A short blip moves the centre without making a row; the long run after it starts
+    // so early that its first part would again be longer than a pitch. It is evaluated once
+    // as a long mark, and the cut goes on to the end.
+    for (const CutVariant variant : {CutVariant::sheetsim, CutVariant::mapgen}) {
+        Table t(2, 440);
+        for (int r = 1; r <= 4; ++r) t.fill(0, row_start(r), row_start(r) + 14, 63);
+        t.fill(0, row_start(4) + 30, row_start(4) + 33, 63);
+        t.fill(0, row_start(4) + 35, row_start(4) + 150, 63);
+        t.end_at(400);
+        MarkCut cut(variant, 2);
+        const std::string out =
+            variant == CutVariant::mapgen ? run_mapgen(cut, t) : run_ring(cut, t);
+        EXPECT_EQ(rows_listed(out), 5) << out;
+        EXPECT_TRUE(cut.ended());
+    }
+}
+
 TEST(MarkCut, SkewedSheetIsCalibratedPerColumn) {
     testkit::SheetLayout layout;
     layout.rows = 6;

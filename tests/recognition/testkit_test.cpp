@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "recognition/barcode.h"
 #include "recognition/code128.h"
 #include "recognition/testkit/code128_encoder.h"
 #include "recognition/testkit/test_sheet.h"
@@ -103,6 +104,38 @@ TEST(TestSheet, BarcodeAreaIsCentredAndSampledFromTheImage) {
     EXPECT_EQ(sheet.paper_start() + bar.y, 310);
     EXPECT_EQ(sampled[800], 0) << "first bar";
     EXPECT_EQ(sampled[799], sheet.layout().paper);
+}
+
+// The barcode sampling of the line preparation (63 - pixel / 4) reads the sheet's barcodes.
+TEST(TestSheet, RenderedBarcodesDecodeFromTheirSamplingArea) {
+    struct Case {
+        bool vertical;
+        double scale;
+        const char* text;
+    };
+    for (const Case& c : {Case{false, 2.0, "Sheet-7"}, Case{false, 3.0, "123456"},
+                          Case{true, 3.0, "42"}, Case{true, 4.0, "AB"}}) {
+        testkit::SheetLayout layout;
+        layout.rows = 12;
+        testkit::TestSheet sheet(layout);
+        const auto modules = testkit::code128_modules(testkit::code128_symbols(c.text, CodeSet::B));
+        if (c.vertical) {
+            sheet.add_vertical_barcode(150, 900, modules, c.scale, 30, 400);
+        } else {
+            sheet.add_horizontal_barcode(300, 800, modules, c.scale, 20, 500);
+        }
+        const BarSampling bar = sheet.parameters().bar;
+        const auto lines = sheet.raw_lines();
+        std::vector<std::int32_t> samples;
+        for (int i = 0; i < bar.length; ++i) {
+            const int y = sheet.paper_start() + bar.y + (c.vertical ? i : 0);
+            const int x = bar.x + (c.vertical ? 0 : i);
+            samples.push_back(63 - lines.at(static_cast<std::size_t>(y))[static_cast<std::size_t>(x)] / 4);
+        }
+        const BarcodeResult result = decode_code128(samples, DecoderVariant::sheetsim);
+        EXPECT_EQ(result.code, bar_result::kDecoded) << c.text;
+        EXPECT_EQ(result.text, c.text);
+    }
 }
 
 }  // namespace

@@ -276,6 +276,15 @@ TEST(Prtview, NameWithoutDotGetsBmpAppended) {
     EXPECT_EQ(dir.read("page.bmp").size(), kBmpData + kLine);
 }
 
+TEST(Prtview, DotsInFrontOfTheFileNameAreNotItsExtension) {
+    ScratchDir dir;
+    Records file;
+    for (int i = 0; i < 3; ++i) appendImageRecord(file, 1, i % 2);
+    dir.write("j1.prt", file);
+    EXPECT_EQ(runTool(PRTVIEW_PATH, {"./j1.prt"}, dir).output, "./j1.bmp ok!\n");
+    EXPECT_EQ(dir.read("j1.bmp").size(), kBmpData + kLine);
+}
+
 TEST(Prtview, OutputThatCannotBeCreatedIsReported) {
     ScratchDir dir;
     Records file;

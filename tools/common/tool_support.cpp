@@ -1,5 +1,7 @@
 #include "tool_support.h"
 
+#include "recognition/bitmap.h"
+
 namespace zerik::tools {
 namespace {
 
@@ -31,6 +33,11 @@ std::string resultFileName(std::string_view input) {
     if (start < name.size()) name[start] = 'j';
     if (name.size() > kMaxResultNameLength) name.resize(kMaxResultNameLength);
     return name;
+}
+
+std::string pictureFileName(std::string_view input) {
+    const std::size_t start = fileNameStart(input);
+    return std::string(input.substr(0, start)) + recognition::bitmap_file_name(input.substr(start));
 }
 
 }  // namespace zerik::tools

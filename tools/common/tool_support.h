@@ -28,4 +28,8 @@ void reportNotCreated(const std::string& name);
 // characters.
 std::string resultFileName(std::string_view input);
 
+// Picture name of a result-line file ("j1.prt" gives "j1.bmp"), made from the file name only:
+// a '.' in a directory in front of it ("./j1.prt", "a.b/j1") is not the name's extension.
+std::string pictureFileName(std::string_view input);
+
 }  // namespace zerik::tools

@@ -194,10 +194,10 @@ int main(int argc, char** argv) {
     const bool reverse = argc > 3;
     switch (mode) {
         case 1:
-            pagePicture(*file, recognition::bitmap_file_name(inputName), reverse);
+            pagePicture(*file, zerik::tools::pictureFileName(inputName), reverse);
             break;
         case 2:
-            columnChart(*file, recognition::bitmap_file_name(inputName));
+            columnChart(*file, zerik::tools::pictureFileName(inputName));
             break;
         case 3:
             eventListing(*file);

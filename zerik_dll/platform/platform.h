@@ -24,6 +24,10 @@ bool StartThread(ThreadEntry entry, void* arg, ThreadPriority priority);
 
 void SleepMs(uint32_t ms);
 
+// The process's scheduling class, numbered as Windows priority classes:
+// 0x20 normal, 0x8000 above normal, 0x80 high, 0x4000 below normal, 0x40 idle.
+uint32_t ProcessPriorityClass();
+
 // Milliseconds since an arbitrary start, wrapping at 2^32.
 uint32_t TickCount();
 
@@ -91,6 +95,11 @@ private:
     NamedMutex* mutex_;
     bool owns_ = false;
 };
+
+// ---- Page memory -------------------------------------------------------------
+
+// Number of global memory blocks not yet freed (leak checks).
+std::size_t GlobalBlockCount();
 
 // ---- Environment -------------------------------------------------------------
 

@@ -52,6 +52,16 @@ void SleepMs(uint32_t ms) {
     }
 }
 
+uint32_t ProcessPriorityClass() {
+    errno = 0;
+    const int nice_value = getpriority(PRIO_PROCESS, 0);
+    if (errno != 0 || nice_value == 0) return 0x20;
+    if (nice_value <= -15) return 0x80;
+    if (nice_value < 0) return 0x8000;
+    if (nice_value < 15) return 0x4000;
+    return 0x40;
+}
+
 uint32_t TickCount() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -19,6 +19,17 @@ constexpr uint32_t kMsgSize = 64;
 
 enum class PageState : int32_t { Idle, Receiving };
 
+// The reply of the exchange in progress. The message receiver copies a reply
+// here before it sets ReplyEvent, and only while an exchange waits, so a late
+// reply of an earlier exchange or a report that follows the reply can never
+// take its place.
+struct ReplySlot {
+    std::mutex mutex;
+    bool armed = false;   // an exchange waits for its reply
+    bool filled = false;  // the reply is here and not yet taken
+    uint8_t bytes[kMsgSize] = {};
+};
+
 }  // namespace zerik
 
 struct DeviceContext {
@@ -29,7 +40,8 @@ struct DeviceContext {
     // Message receiver.
     std::atomic<int32_t> MsgRxStop{0};
     zerik::os::Event ReplyEvent;
-    uint8_t MsgBuf[zerik::kMsgSize] = {};
+    uint8_t MsgBuf[zerik::kMsgSize] = {};  // written by the message receiver only
+    zerik::ReplySlot PendingReply;
     std::unique_ptr<zerik::os::NamedMutex> MsgMutex;
     std::unique_ptr<zerik::os::NamedMutex> PListMutex;
 
@@ -42,9 +54,9 @@ struct DeviceContext {
     // Receive counters and the state of the page being received.
     std::atomic<uint32_t> RxBytes[2] = {};
     std::atomic<int32_t> RxPages{0};
-    int32_t PageNo[2] = {};
-    int32_t PageDpi[2] = {};
-    int32_t PageLayer[2] = {};
+    uint8_t PageNo[2] = {};
+    uint16_t PageDpi[2] = {};
+    uint16_t PageLayer[2] = {};
     uint32_t ScanStartTick = 0;
     std::unique_ptr<uint8_t[]> RxRing[2];
 
@@ -54,8 +66,11 @@ struct DeviceContext {
     ZkGlobalHandle PageHandle[2] = {};
     uint32_t PageAllocSize[2] = {};
     uint32_t PageBytes[2] = {};
+    uint32_t PageDataLimit[2] = {};  // data is stored while PageBytes is below this
 
     // Application's page handler and allocator (set by the page hand-over).
+    // The mutex only keeps each callback paired with its user value.
+    std::mutex PageRegistrationMutex;
     PageHandlerFunc PageRcvHandler = nullptr;
     void* PageRcvUser = nullptr;
     PageAllocFunc PageAlloc = nullptr;
@@ -68,9 +83,9 @@ struct DeviceContext {
 
     std::atomic<int32_t> DevType{0};
     uint32_t RxRingPos[2] = {};
-    std::deque<PageRecord*> PageList;  // finished pages, guarded by PListMutex
+    std::deque<std::unique_ptr<PageRecord>> PageList;  // finished pages, guarded by PListMutex
     zerik::PageState PageStates[2] = {zerik::PageState::Idle, zerik::PageState::Idle};
-    int32_t FlashId = 0;
+    std::atomic<uint32_t> FlashId{0};  // flash chip identity: maker byte << 8 | device byte
 
     // The opened device path. Threads take a reference for each transfer, so
     // the monitor may drop a lost link while a receiver is still inside a read.

@@ -40,8 +40,18 @@ constexpr std::uint16_t shading_entry(std::uint8_t dark_offset, std::uint8_t gai
 }
 
 // The device's 16-bit correction: the product wraps to a signed 16-bit value before the
-// shift, results above 254 are clamped to 254 and the low byte is kept.
-std::uint8_t shade_pixel(std::uint8_t pixel, std::uint16_t entry);
+// shift, results above 254 are clamped to 254 and the low byte is kept. Inline: it runs for
+// every pixel of every line.
+constexpr std::uint8_t shade_pixel(std::uint8_t pixel, std::uint16_t entry) {
+    const int gain = entry & 0xFF;
+    const int dark_offset = entry >> 8;
+    const int a = 4 * pixel + 2;
+    const int b = 4 * dark_offset;
+    const int d = a > b ? a - b : 0;
+    const auto product = static_cast<std::int16_t>(d * gain);
+    const int r = product >> 6;
+    return static_cast<std::uint8_t>(r > 254 ? 254 : r);
+}
 
 // Corrects pixels 16..1727; the line header is left as it is.
 void apply_shading(const ShadingTable& table, RawLine& line);
