@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,12 +142,21 @@ class ConsoleTest : public ::testing::Test {
         setenv("PATH", ((root_ / "bin").string() + ":" + old_path_).c_str(), 1);
         setenv("ZERIK_DEVICE_DIR", device_dir().c_str(), 1);
         setenv("ZERIK_LOG", (root_ / "zerik_dll.log").c_str(), 1);
+        // The library's named mutexes are per user; a namespace of our own
+        // keeps other tests' exchanges from holding up ours.
+        setenv("ZERIK_OBJECT_NAMESPACE", root_.filename().c_str(), 1);
     }
 
     void TearDown() override {
         CloseDevice();
         sim_.Stop();
         setenv("PATH", old_path_.c_str(), 1);
+        for (const char* name : {"MsgMutex", "PListMutex", "LogMutex"}) {
+            const std::string object =
+                "/zerik-" + std::to_string(getuid()) + "-" + name + "-" + root_.filename().string();
+            shm_unlink(object.c_str());
+        }
+        unsetenv("ZERIK_OBJECT_NAMESPACE");
         std::error_code ignored;
         fs::remove_all(root_, ignored);
     }
