@@ -229,7 +229,6 @@ class LoadTest : public ConsoleTest {
 
 TEST_F(LoadTest, StartUpLoadsTablesAndPositionBlock) {
     ASSERT_NO_FATAL_FAILURE(StartSim());
-    WriteWords(0x6A00, PatternWords(0x6A00, 0x100));
     WriteWords(0x7880, PatternWords(0x7880, 0x20));
     WriteWords(0x7FA0, PatternWords(0x7FA0, 96));
     WriteFiles();
@@ -237,7 +236,6 @@ TEST_F(LoadTest, StartUpLoadsTablesAndPositionBlock) {
     EXPECT_EQ(run.output, kOpen + kTablesLoaded + kPositionsLoaded + "-" + kTablesLoaded +
                               kPositionsLoaded + "-");
     ExpectTablesLoaded();
-    EXPECT_EQ(ReadWords(0x6A00, 0x100), PatternWords(0x6A00, 0x100));
     EXPECT_EQ(ReadWords(0x7880, 0x20), PatternWords(0x7880, 0x20));
     const std::vector<uint16_t> raw_block = ReadRaw(0x7FA0, 51);
     EXPECT_EQ(raw_block[0], 0x0300) << "the block travels byte-swapped like the tables";
@@ -322,6 +320,10 @@ const RefusedCase kRefusedCases[] = {
      true, "Normal.tbl para set ok !\nstop.asc: more than 48 values!\n-"},
 };
 
+void PrintTo(const RefusedCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class RefusedFileTest : public LoadTest, public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(RefusedFileTest, NothingOfTheFileReachesTheDsp) {
@@ -369,13 +371,14 @@ TEST_F(ConsoleTest, EachSheetBecomesTheNextPageFile) {
                               "-Scan Finished! Print File located in:001.prt\nb:[001.prt]\n"
                               "-Wait TimeOUT! Get Print File Failed!\nb:[001.prt]\n-");
     EXPECT_GE(run.elapsed, std::chrono::milliseconds(6000));
-    // Compared whole, but not printed: the pages are binary.
+    // The last three lines of a sheet are not part of its page. Compared
+    // whole, but not printed: the pages are binary.
     const std::string saved_first = ReadText(work_dir() / "000.prt");
     const std::string saved_second = ReadText(work_dir() / "001.prt");
-    EXPECT_EQ(saved_first.size(), first.size());
-    EXPECT_TRUE(saved_first == first);
-    EXPECT_EQ(saved_second.size(), second.size());
-    EXPECT_TRUE(saved_second == second);
+    EXPECT_EQ(saved_first.size(), (40u - 3u) * 1728u);
+    EXPECT_TRUE(saved_first == first.substr(0, saved_first.size()));
+    EXPECT_EQ(saved_second.size(), (25u - 3u) * 1728u);
+    EXPECT_TRUE(saved_second == second.substr(0, saved_second.size()));
     EXPECT_FALSE(std::filesystem::exists(work_dir() / "002.prt"));
 }
 
