@@ -39,29 +39,28 @@ void MarkCut::set_column_count(int n) {
     s_.n = std::clamp(n, 0, kMaxColumns);
 }
 
+int MarkCut::line_start(int line) const {
+    if (variant_ != CutVariant::mapgen) return ring_slot(line) * kMaxColumns;
+    return line >= 0 && line < kTableLines ? line * kMaxColumns : -1;
+}
+
 std::uint8_t MarkCut::darkness(int line, int column) const {
     if (column < 0 || column >= kMaxColumns) return 0;
-    if (variant_ != CutVariant::mapgen) {
-        return table_[static_cast<std::size_t>(ring_slot(line) * kMaxColumns + column)];
-    }
-    if (line < 0 || line >= kTableLines) return 0;
-    return table_[static_cast<std::size_t>(line * kMaxColumns + column)];
+    const int start = line_start(line);
+    return start < 0 ? 0 : table_[static_cast<std::size_t>(start + column)];
 }
 
 void MarkCut::set_darkness(int line, int column, std::uint8_t value) {
     if (column < 0 || column >= kMaxColumns) return;
-    if (variant_ != CutVariant::mapgen) {
-        table_[static_cast<std::size_t>(ring_slot(line) * kMaxColumns + column)] = value;
-    } else if (line >= 0 && line < kTableLines) {
-        table_[static_cast<std::size_t>(line * kMaxColumns + column)] = value;
-    }
+    const int start = line_start(line);
+    if (start >= 0) table_[static_cast<std::size_t>(start + column)] = value;
 }
 
 void MarkCut::store_line(int line, std::span<const std::uint8_t> darkness) {
-    const std::size_t columns = std::min<std::size_t>(darkness.size(), kMaxColumns);
-    for (std::size_t c = 0; c < columns; ++c) {
-        set_darkness(line, static_cast<int>(c), darkness[c]);
-    }
+    const int start = line_start(line);
+    if (start < 0) return;
+    std::copy_n(darkness.begin(), std::min<std::size_t>(darkness.size(), kMaxColumns),
+                table_.begin() + start);
 }
 
 void MarkCut::load_table(std::span<const std::uint8_t> column_value_file) {

@@ -114,6 +114,8 @@ class MarkCut {
     void report_row(std::ostream& out);
     void report_mapgen_row(std::ostream& out);
     int fit(int value) const;
+    // Table index of the line's column 0; -1 for a line outside the mapgen table.
+    int line_start(int line) const;
     int at(int line, int column) const { return darkness(line, column); }
 
     CutVariant variant_;
