@@ -355,10 +355,10 @@ int MarkCut::edge_width(int c, int pct) {
     }
 }
 
-void MarkCut::report_row(std::ostream& out) {
+bool MarkCut::print_grades(int last, std::ostream& out) const {
     print_to(out, "%02d: ", s_.row);
-    bool all_marked = s_.n >= 2;
-    for (int c = 1; c < s_.n; ++c) {
+    bool all_marked = last >= 1;
+    for (int c = 1; c <= last; ++c) {
         if (s_.res[c] == 0) {
             print_to(out, "   ");
             all_marked = false;
@@ -367,6 +367,11 @@ void MarkCut::report_row(std::ostream& out) {
         }
     }
     print_to(out, "\n");
+    return all_marked;
+}
+
+void MarkCut::report_row(std::ostream& out) {
+    const bool all_marked = print_grades(s_.n - 1, out);
     s_.res[0] = s_.row;
     if (all_marked) {
         s_.shift = s_.peakoff[s_.n - 1] - s_.offs[s_.n - 1];
@@ -380,18 +385,7 @@ void MarkCut::report_row(std::ostream& out) {
 void MarkCut::report_mapgen_row(std::ostream& out) {
     int last = s_.n - 1;
     while (last > 2 && s_.res[last] == 0) --last;
-    last = std::max(last, 0);
-    print_to(out, "%02d: ", s_.row);
-    bool all_marked = last >= 1;
-    for (int c = 1; c <= last; ++c) {
-        if (s_.res[c] == 0) {
-            print_to(out, "   ");
-            all_marked = false;
-        } else {
-            print_to(out, "%02x ", s_.res[c]);
-        }
-    }
-    print_to(out, "\n");
+    const bool all_marked = print_grades(last, out);
     std::vector<std::uint8_t> record;
     for (int c = 0; c < last; ++c) record.push_back(static_cast<std::uint8_t>(s_.res[c]));
     append_map_row(map_bytes_, record);

@@ -111,6 +111,9 @@ class MarkCut {
     void spread_check(int c, int y0);
     int edge_width(int c, int pct);
     void update_background(int c, int y0);
+    // Prints the row number and the grades of columns 1..last, blank where unmarked; true
+    // when there is at least one column and every one is marked.
+    bool print_grades(int last, std::ostream& out) const;
     void report_row(std::ostream& out);
     void report_mapgen_row(std::ostream& out);
     int fit(int value) const;
