@@ -137,6 +137,14 @@ void MarkCut::finish(int avail_or_fch, int pass, std::ostream& out) {
     s_.err = 99;
 }
 
+bool MarkCut::timing_mark_closed() {
+    if (s_.level > s_.thr && s_.inmark == 0) {
+        s_.inmark = 1;
+        s_.markstart = s_.cur - 1;
+    }
+    return s_.inmark == 1 && s_.level < s_.thr;
+}
+
 MarkCut::Step MarkCut::calibrate(std::ostream& out) {
     for (int c = 0; c < s_.n; ++c) s_.bg[c] = fit(std::min(s_.bg[c], at(s_.cur, c)));
     if (variant_ == CutVariant::marksim) {
@@ -146,11 +154,7 @@ MarkCut::Step MarkCut::calibrate(std::ostream& out) {
             return Step::next_line;
         }
     }
-    if (s_.level > s_.thr && s_.inmark == 0) {
-        s_.inmark = 1;
-        s_.markstart = s_.cur - 1;
-    }
-    if (!(s_.inmark == 1 && s_.level < s_.thr)) return Step::next_line;
+    if (!timing_mark_closed()) return Step::next_line;
 
     s_.centre = (s_.markstart + s_.cur) >> 1;
     const int base = s_.centre;
@@ -206,11 +210,7 @@ MarkCut::Step MarkCut::calibrate(std::ostream& out) {
 }
 
 void MarkCut::row_step(std::ostream& out) {
-    if (s_.level > s_.thr && s_.inmark == 0) {
-        s_.inmark = 1;
-        s_.markstart = s_.cur - 1;
-    }
-    if (!(s_.inmark == 1 && s_.level < s_.thr)) return;
+    if (!timing_mark_closed()) return;
 
     s_.prevcentre = s_.centre;
     s_.centre = (s_.markstart + s_.cur) >> 1;

@@ -103,6 +103,9 @@ class MarkCut {
 
     CutProgress examine(int limit, int avail_or_fch, int pass, std::ostream& out);
     void finish(int avail_or_fch, int pass, std::ostream& out);
+    // A timing mark opens on the line whose level rises above thr; true on the line that
+    // closes it, the first one below thr again.
+    bool timing_mark_closed();
     Step calibrate(std::ostream& out);
     void row_step(std::ostream& out);
     bool split_merged_marks();
