@@ -98,7 +98,7 @@ std::vector<recognition::MapBarcodeEntry> entriesThatFit(
 int main() {
     const auto columnFile = recognition::read_binary_file("1.41");
     if (!columnFile) {
-        std::printf("1.41 not found!\n");
+        zerik::tools::reportNotFound("1.41");
         return 0;
     }
     recognition::MarkCut cut(recognition::CutVariant::mapgen, recognition::kMaxColumns);
