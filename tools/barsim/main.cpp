@@ -1,20 +1,14 @@
 // barsim: decodes the barcode carried by the bar-sample line of a short result-line page.
 #include <cstdint>
 #include <cstdio>
-#include <span>
 #include <string>
+#include <vector>
 
 #include "recognition/barcode.h"
 #include "recognition/byte_order.h"
 #include "recognition/parameter_file.h"
 #include "recognition/result_line.h"
 #include "tool_support.h"
-
-namespace {
-
-using recognition::kShortResultLineBytes;
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
