@@ -4,6 +4,7 @@
 
 #include "recognition/bitmap.h"
 #include "recognition/byte_order.h"
+#include "recognition/file_io.h"
 #include "recognition/map_file.h"
 #include "recognition/parameter_file.h"
 #include "recognition/raw_page.h"
@@ -289,6 +290,11 @@ TEST(MapFile, BarcodeRecordLengthStaysWithinOneByte) {
     EXPECT_EQ(bytes[1], 5 * 43) << "the sixth entry would pass 255 bytes";
     EXPECT_EQ(bytes.size(), 2u + 5 * 43);
     EXPECT_EQ(parse_map_file(bytes).barcodes->size(), 5u);
+}
+
+TEST(FileIo, DirectoryOrMissingFileReadsAsNothing) {
+    EXPECT_FALSE(read_binary_file("/").has_value());
+    EXPECT_FALSE(read_binary_file("/nonexistent-zerik-dir/1.41").has_value());
 }
 
 TEST(Bitmap, PagePictureAndColumnChartHeaders) {

@@ -50,6 +50,14 @@ TEST(Prtview, MissingInputIsReported) {
     EXPECT_FALSE(dir.exists("j9.bmp"));
 }
 
+TEST(Prtview, InputThatIsADirectoryIsReportedAsMissing) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir / "j9.prt");
+    const ToolResult result = runTool(PRTVIEW_PATH, {"j9.prt", "3"}, dir);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "j9.prt not found!\n");
+}
+
 TEST(Prtview, TwoRecordsGiveAPictureOfHeightZero) {
     ScratchDir dir;
     Records file;
