@@ -211,17 +211,19 @@ TEST_F(PageStream, SoakThroughTheSimulatorProgram) {
     SimProcess sim(dir(), 6);
     ASSERT_TRUE(sim.running());
     rig_ = std::make_unique<PageRig>();
-    ASSERT_TRUE(WaitFor([&] { return rig_->Connect(6); }));
+    ASSERT_TRUE(WaitFor([&] { return rig_->Connect(6); }, 20000ms));
     Zerik_SetPageRcvHandler(rig_->dev(), PageSink::Handle, &sink_, PageSink::Allocate, nullptr);
     rig_->StartDataReceivers();
     rig_->StartPageThread();
     // The program takes the link a moment after the host has connected: a
     // first page on pipe 0 shows that it has.
     std::size_t probes = 0;
-    ASSERT_TRUE(WaitFor([&] {
-        ++probes;
-        return sim.Send("page pipe=0 no=200 lines=4") && sink_.WaitForPages(1, 200ms);
-    }));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            ++probes;
+            return sim.Send("page pipe=0 no=200 lines=4") && sink_.WaitForPages(1, 200ms);
+        },
+        20000ms));
     // 6 lines of 1728 bytes: the end marker of every page lies inside a
     // transfer of these sizes. No scan events: no one reads the message pipe.
     ASSERT_TRUE(sim.Send("page pipe=1 no=0 lines=6 transfers=3000,32768,5000 events=0 count=1000"));
