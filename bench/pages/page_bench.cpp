@@ -1,6 +1,7 @@
 // Page path speed, each beside its baseline in the same run:
-//  - the page assembler on 32 KiB chunks (page data only, and a stream of
-//    whole pages with their markers) against memcpy of the same bytes;
+//  - the page assembler on 32 KiB chunks (page data only, page data with a
+//    marker in each chunk, and a stream of whole sheets with their page
+//    buffers) against memcpy of the same bytes;
 //  - the whole path from the simulated scanner's socket through a data
 //    receiver, the assembler and the page thread to the application's
 //    handler, against a plain loop that only reads the same socket.
@@ -107,26 +108,55 @@ void BM_AssembleDataChunk(benchmark::State& state) {
 }
 BENCHMARK(BM_AssembleDataChunk);
 
-// Whole pages of 32 chunks: the first opens with a start marker, the last
-// holds the end marker; each page is allocated, finished, queued, then taken
-// and freed as the page thread would.
+// Page data with a marker in every chunk: a repeated start of the open page
+// at a position that moves from chunk to chunk, so each chunk is copied in
+// two runs around a marker.
+void BM_AssembleChunkWithMarkers(benchmark::State& state) {
+    PageRig rig(Silent);
+    DeviceContext* dev = rig.dev();
+    const auto start = zerik::sim::PageMarkerBytes(1, 1, 1, 200);
+    std::vector<uint8_t> opening(start.begin(), start.end());
+    opening.resize(opening.size() + 2);
+    zerik::AssembleChunk(dev, 0, opening.data(), static_cast<uint32_t>(opening.size()));
+    std::vector<std::vector<uint8_t>> chunks;
+    for (uint32_t i = 0; i < 16; ++i) {
+        std::vector<uint8_t> chunk = DataChunk();
+        const uint32_t at = (i * 2039u * 2u) % (kChunk - 64);
+        std::memcpy(chunk.data() + at, start.data(), start.size());
+        chunks.push_back(std::move(chunk));
+    }
+    std::size_t next = 0;
+    for (auto _ : state) {
+        zerik::AssembleChunk(dev, 0, chunks[next].data(), kChunk);
+        next = (next + 1) % chunks.size();
+        if (dev->PageBytes[0] + kChunk > dev->PageDataLimit[0]) dev->PageBytes[0] = 0;
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kChunk);
+}
+BENCHMARK(BM_AssembleChunkWithMarkers);
+
+// Whole sheets of 2000 lines: the first chunk opens the page with its start
+// marker, the last holds the end marker; each page buffer is allocated,
+// finished, queued, then taken and freed as the page thread would.
 void BM_AssemblePageStream(benchmark::State& state) {
     PageRig rig(Silent);
     DeviceContext* dev = rig.dev();
     zerik::sim::PageSpec spec;
-    spec.data_bytes = 32 * kChunk - 2 * zerik::kMarkerSize - 2;
+    spec.data_bytes = kSheetLines * 1728;
     const std::vector<std::vector<uint8_t>> chunks = zerik::sim::PageTransfers(spec);
     std::size_t next = 0;
+    int64_t bytes = 0;
     for (auto _ : state) {
         const std::vector<uint8_t>& chunk = chunks[next];
         zerik::AssembleChunk(dev, 0, chunk.data(), static_cast<uint32_t>(chunk.size()));
+        bytes += static_cast<int64_t>(chunk.size());
         if (++next == chunks.size()) {
             next = 0;
             for (const auto& record : dev->PageList) ZkGlobalFree(record->Memory);
             dev->PageList.clear();
         }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kChunk);
+    state.SetBytesProcessed(bytes);
 }
 BENCHMARK(BM_AssemblePageStream);
 

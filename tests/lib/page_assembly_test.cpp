@@ -53,7 +53,8 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& param) {
 struct TestAllocator {
     int calls = 0;
     uint32_t last_request = 0;
-    uint32_t set_size = 0;  // when non-zero, the size the allocator reports back
+    uint32_t set_size = 0;    // when non-zero, the size the allocator reports back
+    uint32_t block_size = 0;  // when non-zero, the size it really allocates
     bool refuse = false;
 
     static ZkGlobalHandle Allocate(uint32_t* size, void* user) {
@@ -62,7 +63,7 @@ struct TestAllocator {
         self->last_request = *size;
         if (self->refuse) return 0;
         if (self->set_size != 0) *size = self->set_size;
-        return ZkGlobalAlloc(ZK_GHND, *size);
+        return ZkGlobalAlloc(ZK_GHND, self->block_size != 0 ? self->block_size : *size);
     }
 };
 
@@ -172,6 +173,18 @@ TEST_F(PageAssembly, OneChunkGivesOnePageWithHeaderRecordAndLog) {
         << log;
     EXPECT_NE(log.find(Gbk("页结束 idx=0 type=0x2 pageno=1 dpi=200\n")), std::string::npos);
     EXPECT_NE(log.find(Gbk("插入页 PageNo=1A \n")), std::string::npos);
+}
+
+TEST_F(PageAssembly, LibraryLogShowsTheInsertedPage) {
+    PageRig rig(LibraryLog);  // what a context opened without a log function uses
+    const Bytes chunk = Join({Marker(1, 1, 1, 200), Data(17280), Marker(2, 1, 1, 200), kWord});
+    AssembleChunk(rig.dev(), 0, chunk.data(), static_cast<uint32_t>(chunk.size()));
+    ReopenLogFile();
+    const std::string log = Log();
+    EXPECT_NE(log.find(Gbk("]: 插入页 PageNo=1A \n")), std::string::npos) << log;
+    EXPECT_NE(log.find(Gbk("]: 页开始 idx=0 type=0x1 pageno=1 dpi=200 layer=1\n")),
+              std::string::npos);
+    // The queued page goes with the context; TearDown checks that.
 }
 
 TEST_F(PageAssembly, PipeOnePagesAreLabelledB) {
@@ -309,6 +322,16 @@ TEST_F(PageAssembly, AllocatorThatLowersTheSizeLimitsTheData) {
     const std::vector<PageRecord> records = TakeRecords();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].AllocSize, 1164u);
+    EXPECT_EQ(dev()->PageBytes[0], 98u);
+    Consume(records[0]);
+}
+
+TEST_F(PageAssembly, DataStaysInsideABlockSmallerThanReported) {
+    allocator_.block_size = 1064 + 100;  // the size variable keeps the full request
+    Feed(0, Join({Marker(1, 1), Data(5000), Marker(2, 1), kWord}));
+    const std::vector<PageRecord> records = TakeRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].AllocSize, 8388608u + 1064u);
     EXPECT_EQ(dev()->PageBytes[0], 98u);
     Consume(records[0]);
 }

@@ -93,6 +93,30 @@ TEST_F(PageStream, ControlLineSendsAPageThatReachesTheHandler) {
     EXPECT_NE(log.find(Gbk("插入页 PageNo=3B \n")), std::string::npos);
 }
 
+// A read never runs past the end of the 2 MiB receive area: near its end
+// the receiver starts over at the beginning.
+TEST_F(PageStream, ReadsStayInsideTheReceiveArea) {
+    sim::Simulator& sim = StartSim(7);
+    rig_ = std::make_unique<PageRig>();
+    ASSERT_TRUE(rig_->Connect(7));
+    Zerik_SetPageRcvHandler(rig_->dev(), PageSink::Handle, &sink_, PageSink::Allocate, nullptr);
+    rig_->dev()->RxRingPos[0] = kRxRingSize - 1000;
+    rig_->StartDataReceivers();
+    rig_->StartPageThread();
+    ASSERT_TRUE(WaitFor([&] { return sim.LinkCount() == 1; }));
+    sim::PageSpec spec;
+    spec.data_bytes = 40000;
+    spec.events = false;
+    const uint32_t total = spec.data_bytes + kStreamOverhead;
+    auto& scanner = dynamic_cast<sim::Scanner&>(sim.device());
+    scanner.StreamPage(spec);
+    ASSERT_TRUE(sink_.WaitForPages(1));
+    EXPECT_TRUE(sink_.Pages()[0].data_matches);
+    rig_->Stop();
+    EXPECT_EQ(rig_->dev()->RxRingPos[0], total);  // 32768 from 0, then the rest
+    EXPECT_EQ(rig_->dev()->RxBytes[0].load(), total);
+}
+
 TEST_F(PageStream, BadPageWordsAreRefused) {
     sim::Simulator& sim = StartSim(4);
     EXPECT_EQ(sim.Control("page pipe=2").rfind("? bad page word: pipe=2", 0), 0u);
@@ -187,17 +211,19 @@ TEST_F(PageStream, SoakThroughTheSimulatorProgram) {
     SimProcess sim(dir(), 6);
     ASSERT_TRUE(sim.running());
     rig_ = std::make_unique<PageRig>();
-    ASSERT_TRUE(WaitFor([&] { return rig_->Connect(6); }));
+    ASSERT_TRUE(WaitFor([&] { return rig_->Connect(6); }, 20000ms));
     Zerik_SetPageRcvHandler(rig_->dev(), PageSink::Handle, &sink_, PageSink::Allocate, nullptr);
     rig_->StartDataReceivers();
     rig_->StartPageThread();
     // The program takes the link a moment after the host has connected: a
     // first page on pipe 0 shows that it has.
     std::size_t probes = 0;
-    ASSERT_TRUE(WaitFor([&] {
-        ++probes;
-        return sim.Send("page pipe=0 no=200 lines=4") && sink_.WaitForPages(1, 200ms);
-    }));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            ++probes;
+            return sim.Send("page pipe=0 no=200 lines=4") && sink_.WaitForPages(1, 200ms);
+        },
+        20000ms));
     // 6 lines of 1728 bytes: the end marker of every page lies inside a
     // transfer of these sizes. No scan events: no one reads the message pipe.
     ASSERT_TRUE(sim.Send("page pipe=1 no=0 lines=6 transfers=3000,32768,5000 events=0 count=1000"));

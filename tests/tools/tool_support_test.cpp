@@ -28,5 +28,19 @@ INSTANTIATE_TEST_SUITE_P(ToolSupport, ResultName,
                                            NameCase{"0123456789012345678901234567890123.prt",
                                                     "j123456789012345678901234567890"}));
 
+class PictureName : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(PictureName, ThreeCharactersAfterTheFileNamesFirstDotBecomeBmp) {
+    EXPECT_EQ(pictureFileName(GetParam().input), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(ToolSupport, PictureName,
+                         ::testing::Values(NameCase{"j1.prt", "j1.bmp"},
+                                           NameCase{"j1.prt.old", "j1.bmp.old"},
+                                           NameCase{"j1", "j1.bmp"},
+                                           NameCase{"./j1.prt", "./j1.bmp"},
+                                           NameCase{"../pages/j00.prt", "../pages/j00.bmp"},
+                                           NameCase{"a.b/j1", "a.b/j1.bmp"}));
+
 }  // namespace
 }  // namespace zerik::tools

@@ -1,5 +1,7 @@
 #include "tool_support.h"
 
+#include "recognition/bitmap.h"
+
 namespace zerik::tools {
 namespace {
 
@@ -21,6 +23,10 @@ void printEach(std::initializer_list<const char*> texts) {
     for (const char* text : texts) std::fputs(text, stdout);
 }
 
+void reportNotFound(const std::string& name) {
+    std::printf("%s not found!\n", name.c_str());
+}
+
 void reportNotCreated(const std::string& name) {
     std::printf("%s cannot be created!\n", name.c_str());
 }
@@ -31,6 +37,11 @@ std::string resultFileName(std::string_view input) {
     if (start < name.size()) name[start] = 'j';
     if (name.size() > kMaxResultNameLength) name.resize(kMaxResultNameLength);
     return name;
+}
+
+std::string pictureFileName(std::string_view input) {
+    const std::size_t start = fileNameStart(input);
+    return std::string(input.substr(0, start)) + recognition::bitmap_file_name(input.substr(start));
 }
 
 }  // namespace zerik::tools

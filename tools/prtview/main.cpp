@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     const std::string inputName = argv[1];
     const auto file = recognition::read_binary_file(inputName);
     if (!file) {
-        std::printf("%s not found!\n", inputName.c_str());
+        zerik::tools::reportNotFound(inputName);
         return 0;
     }
     int mode = 1;
@@ -194,10 +194,10 @@ int main(int argc, char** argv) {
     const bool reverse = argc > 3;
     switch (mode) {
         case 1:
-            pagePicture(*file, recognition::bitmap_file_name(inputName), reverse);
+            pagePicture(*file, zerik::tools::pictureFileName(inputName), reverse);
             break;
         case 2:
-            columnChart(*file, recognition::bitmap_file_name(inputName));
+            columnChart(*file, zerik::tools::pictureFileName(inputName));
             break;
         case 3:
             eventListing(*file);

@@ -19,6 +19,17 @@ constexpr uint32_t kMsgSize = 64;
 
 enum class PageState : int32_t { Idle, Receiving };
 
+// The reply of the exchange in progress. The message receiver copies a reply
+// here before it sets ReplyEvent, and only while an exchange waits, so a late
+// reply of an earlier exchange or a report that follows the reply can never
+// take its place.
+struct ReplySlot {
+    std::mutex mutex;
+    bool armed = false;   // an exchange waits for its reply
+    bool filled = false;  // the reply is here and not yet taken
+    uint8_t bytes[kMsgSize] = {};
+};
+
 }  // namespace zerik
 
 struct DeviceContext {
@@ -29,7 +40,8 @@ struct DeviceContext {
     // Message receiver.
     std::atomic<int32_t> MsgRxStop{0};
     zerik::os::Event ReplyEvent;
-    uint8_t MsgBuf[zerik::kMsgSize] = {};
+    uint8_t MsgBuf[zerik::kMsgSize] = {};  // written by the message receiver only
+    zerik::ReplySlot PendingReply;
     std::unique_ptr<zerik::os::NamedMutex> MsgMutex;
     std::unique_ptr<zerik::os::NamedMutex> PListMutex;
 
@@ -64,16 +76,17 @@ struct DeviceContext {
     PageAllocFunc PageAlloc = nullptr;
     void* PageAllocUser = nullptr;
 
-    // Normalisation action.
-    int32_t NormState = 0;
-    int32_t NormLed = 0;
-    int32_t NormLayer = 0;
+    // Normalisation action: one state per DSP (0 idle, 1 started, 3 finished,
+    // 4 failed), moved on by the device's events on the message thread.
+    std::atomic<int32_t> NormState[2] = {};
+    std::atomic<int32_t> NormLed{0};
+    std::atomic<int32_t> NormLayer{0};
 
     std::atomic<int32_t> DevType{0};
     uint32_t RxRingPos[2] = {};
     std::deque<std::unique_ptr<PageRecord>> PageList;  // finished pages, guarded by PListMutex
     zerik::PageState PageStates[2] = {zerik::PageState::Idle, zerik::PageState::Idle};
-    int32_t FlashId = 0;
+    std::atomic<uint32_t> FlashId{0};  // flash chip identity: maker byte << 8 | device byte
 
     // The opened device path. Threads take a reference for each transfer, so
     // the monitor may drop a lost link while a receiver is still inside a read.
