@@ -170,6 +170,7 @@ void ScanEngine::SetConsole(std::function<void(const std::string&)> console) {
 
 int ScanEngine::TakeOption(std::span<const std::string> args, std::string* error) {
     if (args.empty()) return 0;
+    if (const int used = answer_sheet_.TakeOption(args, error); used != 0) return used;
     const std::string& option = args[0];
     if (option == "--no-paper" || option == "--test-pattern") {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -195,7 +196,8 @@ std::string ScanEngine::OptionsHelp() {
            "                        they are used up, a start reports a paper pick time-out\n"
            "  --no-paper            start with an empty hopper (sheets come by control line)\n"
            "  --test-pattern        without sheets, feed the test pattern: byte x of line y\n"
-           "                        is (x + y) & 0xFF, 2200 lines (the default for now)\n";
+           "                        is (x + y) & 0xFF, 2200 lines, instead of the answer sheet\n" +
+           AnswerSheetOptions::Help();
 }
 
 bool ScanEngine::Handles(uint8_t code) {
@@ -386,7 +388,7 @@ void ScanEngine::StartScan() {
         if (scanning_ || halted_) return;  // a sheet is on its way already, or the device stops
         finished = std::move(feeder_);
         if (!hopper_only_) {
-            sheet = TestPattern();
+            sheet = test_pattern_ ? TestPattern() : answer_sheet_.Page();
         } else if (!sheets_.empty()) {
             sheet = std::move(sheets_.front());
             sheets_.pop_front();

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "answer_sheet.h"
 #include "zerik_sim/simulator.h"
 
 namespace zerik::sim {
@@ -68,7 +69,7 @@ class ScanEngine {
     void SetConsole(std::function<void(const std::string&)> console);
 
     // Takes the option at args[0] when it is the scan side's (--sheet FILE,
-    // --no-paper, --test-pattern):
+    // --no-paper, --test-pattern, --form FILE, --write-demo-files DIR):
     // the number of arguments used, 0 when it is not, -1 with *error for a
     // bad one.
     int TakeOption(std::span<const std::string> args, std::string* error);
@@ -141,6 +142,7 @@ class ScanEngine {
     std::array<uint8_t, kEepromSize> eeprom_{};
     bool hopper_only_ = false;   // feed only sheets given or queued
     bool test_pattern_ = false;  // generated sheets are the test pattern
+    AnswerSheetOptions answer_sheet_;  // the generated sheet otherwise
     std::deque<std::vector<uint8_t>> sheets_;
     int led_fault_bit_ = -1;  // LED whose length register reads back wrong
     bool norm_fails_[2] = {false, false};
