@@ -73,6 +73,8 @@ protected:
         dir_ = pattern;
         setenv("ZERIK_DEVICE_DIR", dir_.c_str(), 1);
         setenv("ZERIK_LOG", LogPath().c_str(), 1);
+        // Named locks of this test stay apart from those of tests running beside it.
+        setenv("ZERIK_OBJECT_NAMESPACE", std::filesystem::path(dir_).filename().c_str(), 1);
         ReopenLogFile();
     }
 

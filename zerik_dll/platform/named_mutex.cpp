@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -46,10 +48,24 @@ timespec Deadline(uint32_t timeout_ms) {
     return ts;
 }
 
+// The object's name: per user, and per namespace when ZERIK_OBJECT_NAMESPACE
+// names one (test runs use it to keep their locks apart).
+std::string ObjectName(const std::string& name) {
+    std::string object = "/zerik-" + std::to_string(getuid()) + "-";
+    if (const char* space = std::getenv("ZERIK_OBJECT_NAMESPACE")) {
+        for (const char* c = space; *c != '\0' && object.size() < 120; ++c) {
+            const bool plain = std::isalnum(static_cast<unsigned char>(*c)) != 0 || *c == '_';
+            object += plain ? *c : '_';
+        }
+        object += "-";
+    }
+    return object + name;
+}
+
 }  // namespace
 
 std::unique_ptr<NamedMutex> NamedMutex::Open(const std::string& name) {
-    const std::string object = "/zerik-" + std::to_string(getuid()) + "-" + name;
+    const std::string object = ObjectName(name);
     bool created = true;
     int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0 && errno == EEXIST) {

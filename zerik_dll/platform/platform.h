@@ -46,9 +46,9 @@ enum class WaitResult { Acquired, Abandoned, Timeout, Failed };
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
-// A recursive mutex known by name to every process of the same user. Its
-// owner dying releases it: the next waiter gets WaitResult::Abandoned and
-// owns it.
+// A recursive mutex known by name to every process of the same user (and of
+// the same ZERIK_OBJECT_NAMESPACE, when that is set). Its owner dying
+// releases it: the next waiter gets WaitResult::Abandoned and owns it.
 class NamedMutex {
 public:
     // Opens or creates the mutex; nullptr when that is not possible.
