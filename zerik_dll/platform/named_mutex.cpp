@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -48,21 +47,25 @@ timespec Deadline(uint32_t timeout_ms) {
     return ts;
 }
 
-// The object's name: per user, and per namespace when ZERIK_OBJECT_NAMESPACE
-// names one (test runs use it to keep their locks apart).
+constexpr std::size_t kMaxNamespace = 64;
+
 std::string ObjectName(const std::string& name) {
-    std::string object = "/zerik-" + std::to_string(getuid()) + "-";
-    if (const char* space = std::getenv("ZERIK_OBJECT_NAMESPACE")) {
-        for (const char* c = space; *c != '\0' && object.size() < 120; ++c) {
-            const bool plain = std::isalnum(static_cast<unsigned char>(*c)) != 0 || *c == '_';
-            object += plain ? *c : '_';
-        }
-        object += "-";
+    std::string object = "/zerik-" + std::to_string(getuid()) + "-" + name;
+    const char* space = std::getenv("ZERIK_OBJECT_NAMESPACE");
+    if (space == nullptr || space[0] == '\0') return object;
+    object += '-';
+    for (std::size_t i = 0; space[i] != '\0' && i < kMaxNamespace; ++i) {
+        const char c = space[i];
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '_';
+        object += plain ? c : '_';
     }
-    return object + name;
+    return object;
 }
 
 }  // namespace
+
+void NamedMutex::Remove(const std::string& name) { shm_unlink(ObjectName(name).c_str()); }
 
 std::unique_ptr<NamedMutex> NamedMutex::Open(const std::string& name) {
     const std::string object = ObjectName(name);

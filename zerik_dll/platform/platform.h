@@ -46,13 +46,16 @@ enum class WaitResult { Acquired, Abandoned, Timeout, Failed };
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
-// A recursive mutex known by name to every process of the same user (and of
-// the same ZERIK_OBJECT_NAMESPACE, when that is set). Its owner dying
-// releases it: the next waiter gets WaitResult::Abandoned and owns it.
+// A recursive mutex known by name to every process of the same user. Its
+// owner dying releases it: the next waiter gets WaitResult::Abandoned and
+// owns it. ZERIK_OBJECT_NAMESPACE, when set, gives a group of processes
+// (a test and the programs it starts) names of their own.
 class NamedMutex {
 public:
     // Opens or creates the mutex; nullptr when that is not possible.
     static std::unique_ptr<NamedMutex> Open(const std::string& name);
+    // Removes the name; mutexes already open stay usable.
+    static void Remove(const std::string& name);
     ~NamedMutex();
     NamedMutex(const NamedMutex&) = delete;
     NamedMutex& operator=(const NamedMutex&) = delete;
