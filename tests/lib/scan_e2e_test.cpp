@@ -44,8 +44,7 @@ int TakePage(PageRecord* record, void* user) {
     return 0;
 }
 
-// Command exchanges of every process of the user share one mutex: other
-// programs' exchanges may hold up ours for a while.
+// Generous: sanitizer builds stream and assemble pages many times slower.
 constexpr std::chrono::milliseconds kPatience(60000);
 
 class WholeScan : public SimFixture {
