@@ -1,11 +1,12 @@
 // The device monitor against the simulated scanner: bring-up with running and
 // stopped DSPs, loss and return of the link, keep-alives, and the monitor's
 // own commands.
+#include "device_monitor.h"
+
 #include <algorithm>
 #include <chrono>
 
 #include "coff_writer.h"
-#include "device_monitor.h"
 #include "link_fixture.h"
 #include "scanner.h"
 #include "texts.h"
@@ -15,11 +16,15 @@ namespace {
 
 const std::string kSystemDir = ZERIK_BINARY_DIR "/share/zerik";
 
-std::string ConnectedLine(const char* type) { return Format(Gbk("设备已连接 DevType=%s\n").c_str(), type); }
-std::string RunningLine(unsigned version) { return Format(Gbk("DSP运行正常 Ver=0x%X\n").c_str(), version); }
+std::string ConnectedLine(const char* type) {
+    return Format(Gbk("设备已连接 DevType=%s\n").c_str(), type);
+}
+std::string RunningLine(unsigned version) {
+    return Format(Gbk("DSP运行正常 Ver=0x%X\n").c_str(), version);
+}
 
 class Monitor : public SimFixture {
-protected:
+  protected:
     void SetUp() override {
         SimFixture::SetUp();
         CapturedLog::Instance().Clear();
@@ -41,13 +46,15 @@ protected:
     }
     static std::vector<std::string> Lines() { return CapturedLog::Instance().Texts(); }
     // Index of the first line equal to `text` from `from` on; -1 when none.
-    static long Find(const std::vector<std::string>& lines, const std::string& text, long from = 0) {
+    static long Find(const std::vector<std::string>& lines, const std::string& text,
+                     long from = 0) {
         const auto it = std::find(lines.begin() + from, lines.end(), text);
         return it == lines.end() ? -1 : it - lines.begin();
     }
     static int CountStartingWith(const std::vector<std::string>& lines, const std::string& head) {
-        return static_cast<int>(std::count_if(lines.begin(), lines.end(),
-                                              [&](const std::string& l) { return l.rfind(head, 0) == 0; }));
+        return static_cast<int>(
+            std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) { return l.rfind(head, 0) == 0; }));
     }
 
     sim::Simulator* sim_ = nullptr;
@@ -116,7 +123,9 @@ TEST_P(StoppedDsps, BothAreResetLoadedAndStarted) {
                 const uint16_t expected = static_cast<uint16_t>(
                     section.data[i] << 8 | (i + 1 < section.data.size() ? section.data[i + 1] : 0));
                 uint16_t word = 0;
-                ASSERT_EQ(Zerik_ReadDspUshort(dev_, dsp, static_cast<uint16_t>(base + i / 2), &word), kOk);
+                ASSERT_EQ(
+                    Zerik_ReadDspUshort(dev_, dsp, static_cast<uint16_t>(base + i / 2), &word),
+                    kOk);
                 ASSERT_EQ(word, expected) << "word " << i / 2;
             }
         }
@@ -127,7 +136,8 @@ TEST_P(StoppedDsps, BothAreResetLoadedAndStarted) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Monitor, StoppedDsps,
-                         ::testing::Values(StoppedCase{"Both", "stopped"}, StoppedCase{"Dsp1Only", "stopped1"}),
+                         ::testing::Values(StoppedCase{"Both", "stopped"},
+                                           StoppedCase{"Dsp1Only", "stopped1"}),
                          [](const ::testing::TestParamInfo<StoppedCase>& param) {
                              return std::string(param.param.name);
                          });
@@ -178,7 +188,8 @@ TEST_F(Monitor, UnplugAndPlugBringTheDeviceUpAgainWithoutANewOpen) {
     sim::Scanner& scanner = Start();
     Open();
     sim_->Control("unplug");
-    ASSERT_TRUE(WaitFor([&] { return dev_->Connected.load() == 0; }, std::chrono::milliseconds(3000)));
+    ASSERT_TRUE(
+        WaitFor([&] { return dev_->Connected.load() == 0; }, std::chrono::milliseconds(3000)));
     uint16_t word = 0;
     uint8_t byte = 0;
     EXPECT_EQ(Zerik_ReadDspUshort(dev_, 0, 0x7F80, &word), kNotConnected);
@@ -190,9 +201,11 @@ TEST_F(Monitor, UnplugAndPlugBringTheDeviceUpAgainWithoutANewOpen) {
     // Power went with the cable: DSP 0 comes back without firmware.
     scanner.Control("dsp stop 0");
     sim_->Control("plug");
-    ASSERT_TRUE(WaitFor([] {
-        return CapturedLog::Instance().Count(RunningLine(coff::kDefaultFirmwareVersion)) == 1;
-    }, std::chrono::milliseconds(8000)));
+    ASSERT_TRUE(WaitFor(
+        [] {
+            return CapturedLog::Instance().Count(RunningLine(coff::kDefaultFirmwareVersion)) == 1;
+        },
+        std::chrono::milliseconds(8000)));
     const std::vector<std::string> lines = Lines();
     EXPECT_EQ(CapturedLog::Instance().Count(Gbk("设备已断开\n")), 1);
     EXPECT_EQ(CapturedLog::Instance().Count(ConnectedLine("ZERIK2")), 2);

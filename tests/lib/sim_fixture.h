@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "log.h"
+#include "platform/platform.h"
 #include "zerik_sim/simulator.h"
 
 namespace zerik::test {
@@ -71,6 +72,9 @@ protected:
         char pattern[] = "/tmp/zerik-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
+        // Named mutexes of this test's own: tests running at once do not
+        // wait for each other's exchanges.
+        setenv("ZERIK_OBJECT_NAMESPACE", std::filesystem::path(dir_).filename().c_str(), 1);
         setenv("ZERIK_DEVICE_DIR", dir_.c_str(), 1);
         setenv("ZERIK_LOG", LogPath().c_str(), 1);
         ReopenLogFile();
@@ -79,6 +83,7 @@ protected:
     void TearDown() override {
         sims_.clear();
         ReopenLogFile();
+        for (const char* name : {"MsgMutex", "PListMutex", "LogMutex"}) os::NamedMutex::Remove(name);
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }

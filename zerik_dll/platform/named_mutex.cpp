@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -46,10 +47,28 @@ timespec Deadline(uint32_t timeout_ms) {
     return ts;
 }
 
+constexpr std::size_t kMaxNamespace = 64;
+
+std::string ObjectName(const std::string& name) {
+    std::string object = "/zerik-" + std::to_string(getuid()) + "-" + name;
+    const char* space = std::getenv("ZERIK_OBJECT_NAMESPACE");
+    if (space == nullptr || space[0] == '\0') return object;
+    object += '-';
+    for (std::size_t i = 0; space[i] != '\0' && i < kMaxNamespace; ++i) {
+        const char c = space[i];
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '_';
+        object += plain ? c : '_';
+    }
+    return object;
+}
+
 }  // namespace
 
+void NamedMutex::Remove(const std::string& name) { shm_unlink(ObjectName(name).c_str()); }
+
 std::unique_ptr<NamedMutex> NamedMutex::Open(const std::string& name) {
-    const std::string object = "/zerik-" + std::to_string(getuid()) + "-" + name;
+    const std::string object = ObjectName(name);
     bool created = true;
     int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0 && errno == EEXIST) {

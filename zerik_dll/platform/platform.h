@@ -48,11 +48,14 @@ constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
 // A recursive mutex known by name to every process of the same user. Its
 // owner dying releases it: the next waiter gets WaitResult::Abandoned and
-// owns it.
+// owns it. ZERIK_OBJECT_NAMESPACE, when set, gives a group of processes
+// (a test and the programs it starts) names of their own.
 class NamedMutex {
 public:
     // Opens or creates the mutex; nullptr when that is not possible.
     static std::unique_ptr<NamedMutex> Open(const std::string& name);
+    // Removes the name; mutexes already open stay usable.
+    static void Remove(const std::string& name);
     ~NamedMutex();
     NamedMutex(const NamedMutex&) = delete;
     NamedMutex& operator=(const NamedMutex&) = delete;
