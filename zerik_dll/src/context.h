@@ -76,10 +76,11 @@ struct DeviceContext {
     PageAllocFunc PageAlloc = nullptr;
     void* PageAllocUser = nullptr;
 
-    // Normalisation action.
-    int32_t NormState = 0;
-    int32_t NormLed = 0;
-    int32_t NormLayer = 0;
+    // Normalisation action: one state per DSP (0 idle, 1 started, 3 finished,
+    // 4 failed), moved on by the device's events on the message thread.
+    std::atomic<int32_t> NormState[2] = {};
+    std::atomic<int32_t> NormLed{0};
+    std::atomic<int32_t> NormLayer{0};
 
     std::atomic<int32_t> DevType{0};
     uint32_t RxRingPos[2] = {};

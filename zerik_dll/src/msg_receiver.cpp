@@ -5,6 +5,7 @@
 
 #include "context.h"
 #include "log.h"
+#include "machine_controls.h"
 #include "texts.h"
 #include "transport.h"
 
@@ -82,6 +83,8 @@ void HandleScanEvent(DeviceContext* dev, const ReportWords& words) {
             dev->Log(text::kThicknessCheckDone);
             break;
         default:
+            // The end of a DSP's normalisation action, if it is one.
+            NoteNormEvent(dev, static_cast<uint16_t>(w[0]));
             break;
     }
 }

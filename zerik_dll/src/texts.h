@@ -72,6 +72,11 @@ extern const char kSectionLoad[];      // "Addr=0x%X Len=0x%X\n"
 extern const char kLoadEnd[];          // "Load End\n"
 
 // Scan set-up and flash.
+extern const char kSetScanParams[];    // "Zerik_SetScanParams:layer=%d dpi=%d ..."
+extern const char kSetMotorRate[];     // "Zerik_SetMotorRate :%d\n"
+extern const char kLoadGammaTable[];   // "Zerik_LoadGammaTable:IsDefault=%d ..."
+extern const char kLoadNormCoff[];     // "Zerik_LoadNormCoff:flash_addr=0x%X ..."
+extern const char kNoNormCoff[];       // "!!没有归一化系数 page_idx=%d\n"
 
 // Flash.
 extern const char kFlashId[];            // "FlashID=0x%X\n"
@@ -82,5 +87,21 @@ extern const char kProgramResult[];      // "ret=%d\n"
 extern const char kEraseTimeout[];       // "EraseFlash timeout addr=0x%X\n"
 
 // Machine controls.
+extern const char kStartScan[];        // "Zerik_StartScan\n"
+extern const char kAdjustSensor[];     // "Zerik_AdjustSensor\n"
+extern const char kSetScanPapers[];    // "Zerik_SetScanPapers:%d %d\n"
+extern const char kSetCheckPaperTH[];  // "Zerik_SetCheckPaperTH:%d\n"
+extern const char kSetPaperType[];     // "Zerik_SetPaperType:%d\n"
+extern const char kSetSortType[];      // "Zerik_SetSortType %d\n"
+extern const char kBurnDeviceType[];   // "Zerik_BurnDeviceType %d\n"
+extern const char kSortPaper[];        // "Zerik_SortPaper %d\n"
+extern const char kGetMcState[];       // "Zerik_GetMcState\n"
+extern const char kPrinterCtrl[];      // "Zerik_PrinterCtrl\n"
+extern const char kLcdCtrl[];          // "Zerik_LcdCtrl\n"
+extern const char kBurnVidPid[];       // "Zerik_BurnDeviceVIDPID:\n"
+extern const char kVidPidOut[];        // "pc out_msg.buf[%d]=%X\n"
+extern const char kVidPidIn[];         // "51 inmsg.buf[%d]=%X\n"
+extern const char kE2promByte[];       // "51 readbuf[%d]=%X\n"
+extern const char kStartNormAction[];  // "Zerik_StartNormAction layer=%d led=0x%X\n"
 
 }  // namespace zerik::text

@@ -1,6 +1,7 @@
 #include "scanner.h"
 
 #include <algorithm>
+#include <iostream>
 
 #include "platform/platform.h"
 
@@ -69,8 +70,37 @@ bool ParseInt(const std::string& text, int base, long min, long max, long* out) 
 
 }  // namespace
 
-Scanner::Scanner(Host* host) : host_(host) {
+Scanner::Scanner(Host* host) : host_(host), scan_(ScanParts()) {
     PowerUp();
+    scan_.Attach(host);
+}
+
+DeviceParts Scanner::ScanParts() {
+    DeviceParts parts;
+    parts.read_register = [this](uint16_t address) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return registers_[address];
+    };
+    parts.read_dsp = [this](int dsp, uint16_t word) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return dsps_.at(static_cast<std::size_t>(dsp)).Peek(word);
+    };
+    parts.write_dsp = [this](int dsp, uint16_t word, uint16_t value) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dsps_.at(static_cast<std::size_t>(dsp)).Write(word, value);
+    };
+    parts.read_flash = [this](uint32_t address, std::size_t count) {
+        return flash_.Read(address, count);
+    };
+    parts.set_device_type = [this](uint8_t type) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dev_type_ = type;
+    };
+    parts.set_machine_state = [this](uint8_t state) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        machine_state_ = state;
+    };
+    return parts;
 }
 
 void Scanner::PowerUp() {
@@ -90,7 +120,8 @@ bool Scanner::Configure(const std::vector<std::string>& args, std::string* error
         const std::string& arg = args[i];
         const bool has_value = i + 1 < args.size();
         long value = 0;
-        const int took = flash_.TakeOption(std::span(args).subspan(i), error);
+        int took = flash_.TakeOption(std::span(args).subspan(i), error);
+        if (took == 0) took = scan_.TakeOption(std::span(args).subspan(i), error);
         if (took < 0) return false;
         if (took > 0) {
             i += static_cast<std::size_t>(took) - 1;
@@ -146,6 +177,10 @@ void Scanner::OnHostWrite(Link& from, std::span<const uint8_t> bytes) {
         return;
     }
     Message reply{};
+    if (scan_.Handle(bytes, &reply)) {
+        SendReply(from, reply);
+        return;
+    }
     bool answered;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -201,7 +236,8 @@ void Scanner::ReadRegisters(std::span<const uint8_t> payload, Message* reply) {
     const uint32_t count = std::min<uint32_t>(payload[2], kMaxRegisterBytes);
     std::copy(payload.begin(), payload.begin() + 3, reply->begin() + 3);
     for (uint32_t i = 0; i < count; ++i) {
-        (*reply)[6 + i] = registers_[static_cast<uint16_t>(address + i)];
+        const auto at = static_cast<uint16_t>(address + i);
+        (*reply)[6 + i] = scan_.FilterRegisterRead(at, registers_[at]);
     }
 }
 
@@ -395,6 +431,7 @@ std::string Scanner::Control(const std::string& line) {
         return "pipetest " + how;
     }
     if (std::string answer = flash_.Control(line); !answer.empty()) return answer;
+    if (std::string answer = scan_.Control(line); !answer.empty()) return answer;
     if (word == "page") {
         std::vector<std::string> words;
         for (std::string w; in >> w;) words.push_back(w);
@@ -457,7 +494,7 @@ std::string Scanner::ControlHelp() const {
            "  trail                 follow the next reply at once by a status report\n"
            "  dsp stop|start 0|1    power DSP 0 or 1 down to no firmware, or up running\n"
            "  devtype N             the device type the type query reports\n" +
-           FlashChip::ControlHelp() + PageStreamHelp();
+           FlashChip::ControlHelp() + ScanEngine::ControlHelp() + PageStreamHelp();
 }
 
 void Scanner::StreamPage(const PageSpec& spec) {
@@ -512,6 +549,9 @@ std::vector<std::vector<uint8_t>> Scanner::packets() const {
 std::unique_ptr<Device> MakeScanner(const std::vector<std::string>& args, std::string* error) {
     auto scanner = std::make_unique<Scanner>();
     if (!scanner->Configure(args, error)) return nullptr;
+    // Printer and LCD texts show on the console.
+    scanner->scan().SetConsole(
+        [](const std::string& line) { std::cout << "zerik_sim: " << line << std::endl; });
     return scanner;
 }
 
@@ -522,7 +562,7 @@ std::string ScannerOptionsHelp() {
            "                        DSPs at power-up: both running their firmware (default),\n"
            "                        both stopped, or only DSP 1 stopped\n"
            "  --fw-version V        firmware version word of running DSPs (default 0x105)\n" +
-           FlashChip::OptionsHelp();
+           FlashChip::OptionsHelp() + ScanEngine::OptionsHelp();
 }
 
 }  // namespace zerik::sim

@@ -12,6 +12,7 @@
 #include "dsp_memory.h"
 #include "flash_chip.h"
 #include "page_stream.h"
+#include "scan_engine.h"
 #include "zerik_sim/simulator.h"
 
 namespace zerik::sim {
@@ -33,14 +34,20 @@ class Scanner : public Device {
     // Takes the zerik_sim options it knows; false with *error for a bad one.
     bool Configure(const std::vector<std::string>& args, std::string* error);
 
-    void Attach(Host* host) override { host_ = host; }
+    void Attach(Host* host) override {
+        host_ = host;
+        scan_.Attach(host);
+    }
     void OnHostWrite(Link& from, std::span<const uint8_t> bytes) override;
     std::string Control(const std::string& line) override;
     std::string ControlHelp() const override;
+    void Halt() override { scan_.Halt(); }
 
     // The configuration flash behind the controller (tests, and the commands
     // that copy flash contents into the DSPs).
     FlashChip& flash() { return flash_; }
+    // The scan side: paper feed, settings, peripherals, table copies.
+    ScanEngine& scan() { return scan_; }
 
     // State for tests.
     int pipe_tests() const;
@@ -69,6 +76,7 @@ class Scanner : public Device {
     // Sends a reply through the injected faults (drop, delay, a trailing report).
     void SendReply(Link& from, const Message& reply);
     void PowerUp();
+    DeviceParts ScanParts();
     std::string InjectReport(std::istringstream& in);
     std::string SetFault(const std::string& word, std::istringstream& in);
 
@@ -94,6 +102,9 @@ class Scanner : public Device {
     int delay_replies_ = 0;
     uint32_t delay_ms_ = 0;
     bool trail_report_ = false;
+
+    // Last: its feed thread works on the state above until it is joined.
+    ScanEngine scan_;
 };
 
 }  // namespace zerik::sim

@@ -245,6 +245,7 @@ void Simulator::Stop() {
     impl_->stopping.store(true);
     if (impl_->acceptor.joinable()) impl_->acceptor.join();
     Unplug();
+    impl_->device->Halt();
 }
 
 void Simulator::Unplug() {

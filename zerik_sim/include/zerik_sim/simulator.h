@@ -50,6 +50,9 @@ public:
     // text, empty when the line is not one of this device's.
     virtual std::string Control(const std::string& line) = 0;
     virtual std::string ControlHelp() const = 0;
+    // Called by Simulator::Stop once the links are closed: ends the device's
+    // own activity (threads that send to the host) before it goes away.
+    virtual void Halt() {}
 };
 
 class Simulator : public Host {
