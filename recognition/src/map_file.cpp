@@ -9,6 +9,10 @@ constexpr std::size_t kMaxRecordLength = 255;
 // Decoded characters are all above 5, result codes are 0..5.
 constexpr std::uint8_t kHighestResultCode = 5;
 
+std::size_t map_entry_size(const MapBarcodeEntry& entry) {
+    return entry.text.size() + 3;
+}
+
 }  // namespace
 
 void append_map_row(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> bytes) {
@@ -23,24 +27,27 @@ void append_map_end(std::vector<std::uint8_t>& out, int err, int shift, int fch,
     for (int value : {err, shift, fch, pass}) out.push_back(static_cast<std::uint8_t>(value));
 }
 
-std::size_t map_entry_size(const MapBarcodeEntry& entry) {
-    return entry.text.size() + 3;
+std::size_t map_entries_that_fit(std::span<const MapBarcodeEntry> entries) {
+    std::size_t length = 0;
+    std::size_t kept = 0;
+    for (; kept < entries.size(); ++kept) {
+        length += map_entry_size(entries[kept]);
+        if (length > kMaxRecordLength) break;
+    }
+    return kept;
 }
 
 void append_map_barcode(std::vector<std::uint8_t>& out, std::span<const MapBarcodeEntry> entries) {
     out.push_back(kMapBarcodeTag);
     const std::size_t length_at = out.size();
     out.push_back(0);
-    std::size_t length = 0;
-    for (const MapBarcodeEntry& entry : entries) {
-        if (length + map_entry_size(entry) > kMaxRecordLength) break;
+    for (const MapBarcodeEntry& entry : entries.first(map_entries_that_fit(entries))) {
         out.push_back(entry.row);
         out.push_back(entry.column);
         out.insert(out.end(), entry.text.begin(), entry.text.end());
         out.push_back(entry.result);
-        length += map_entry_size(entry);
     }
-    out[length_at] = static_cast<std::uint8_t>(length);
+    out[length_at] = static_cast<std::uint8_t>(out.size() - length_at - 1);
 }
 
 MapFile parse_map_file(std::span<const std::uint8_t> bytes) {

@@ -39,29 +39,28 @@ void MarkCut::set_column_count(int n) {
     s_.n = std::clamp(n, 0, kMaxColumns);
 }
 
+int MarkCut::line_start(int line) const {
+    if (variant_ != CutVariant::mapgen) return ring_slot(line) * kMaxColumns;
+    return line >= 0 && line < kTableLines ? line * kMaxColumns : -1;
+}
+
 std::uint8_t MarkCut::darkness(int line, int column) const {
     if (column < 0 || column >= kMaxColumns) return 0;
-    if (variant_ != CutVariant::mapgen) {
-        return table_[static_cast<std::size_t>(ring_slot(line) * kMaxColumns + column)];
-    }
-    if (line < 0 || line >= kTableLines) return 0;
-    return table_[static_cast<std::size_t>(line * kMaxColumns + column)];
+    const int start = line_start(line);
+    return start < 0 ? 0 : table_[static_cast<std::size_t>(start + column)];
 }
 
 void MarkCut::set_darkness(int line, int column, std::uint8_t value) {
     if (column < 0 || column >= kMaxColumns) return;
-    if (variant_ != CutVariant::mapgen) {
-        table_[static_cast<std::size_t>(ring_slot(line) * kMaxColumns + column)] = value;
-    } else if (line >= 0 && line < kTableLines) {
-        table_[static_cast<std::size_t>(line * kMaxColumns + column)] = value;
-    }
+    const int start = line_start(line);
+    if (start >= 0) table_[static_cast<std::size_t>(start + column)] = value;
 }
 
 void MarkCut::store_line(int line, std::span<const std::uint8_t> darkness) {
-    const std::size_t columns = std::min<std::size_t>(darkness.size(), kMaxColumns);
-    for (std::size_t c = 0; c < columns; ++c) {
-        set_darkness(line, static_cast<int>(c), darkness[c]);
-    }
+    const int start = line_start(line);
+    if (start < 0) return;
+    std::copy_n(darkness.begin(), std::min<std::size_t>(darkness.size(), kMaxColumns),
+                table_.begin() + start);
 }
 
 void MarkCut::load_table(std::span<const std::uint8_t> column_value_file) {
@@ -138,6 +137,14 @@ void MarkCut::finish(int avail_or_fch, int pass, std::ostream& out) {
     s_.err = 99;
 }
 
+bool MarkCut::timing_mark_closed() {
+    if (s_.level > s_.thr && s_.inmark == 0) {
+        s_.inmark = 1;
+        s_.markstart = s_.cur - 1;
+    }
+    return s_.inmark == 1 && s_.level < s_.thr;
+}
+
 MarkCut::Step MarkCut::calibrate(std::ostream& out) {
     for (int c = 0; c < s_.n; ++c) s_.bg[c] = fit(std::min(s_.bg[c], at(s_.cur, c)));
     if (variant_ == CutVariant::marksim) {
@@ -147,11 +154,7 @@ MarkCut::Step MarkCut::calibrate(std::ostream& out) {
             return Step::next_line;
         }
     }
-    if (s_.level > s_.thr && s_.inmark == 0) {
-        s_.inmark = 1;
-        s_.markstart = s_.cur - 1;
-    }
-    if (!(s_.inmark == 1 && s_.level < s_.thr)) return Step::next_line;
+    if (!timing_mark_closed()) return Step::next_line;
 
     s_.centre = (s_.markstart + s_.cur) >> 1;
     const int base = s_.centre;
@@ -207,11 +210,7 @@ MarkCut::Step MarkCut::calibrate(std::ostream& out) {
 }
 
 void MarkCut::row_step(std::ostream& out) {
-    if (s_.level > s_.thr && s_.inmark == 0) {
-        s_.inmark = 1;
-        s_.markstart = s_.cur - 1;
-    }
-    if (!(s_.inmark == 1 && s_.level < s_.thr)) return;
+    if (!timing_mark_closed()) return;
 
     s_.prevcentre = s_.centre;
     s_.centre = (s_.markstart + s_.cur) >> 1;
@@ -356,10 +355,10 @@ int MarkCut::edge_width(int c, int pct) {
     }
 }
 
-void MarkCut::report_row(std::ostream& out) {
+bool MarkCut::print_grades(int last, std::ostream& out) const {
     print_to(out, "%02d: ", s_.row);
-    bool all_marked = s_.n >= 2;
-    for (int c = 1; c < s_.n; ++c) {
+    bool all_marked = last >= 1;
+    for (int c = 1; c <= last; ++c) {
         if (s_.res[c] == 0) {
             print_to(out, "   ");
             all_marked = false;
@@ -368,6 +367,11 @@ void MarkCut::report_row(std::ostream& out) {
         }
     }
     print_to(out, "\n");
+    return all_marked;
+}
+
+void MarkCut::report_row(std::ostream& out) {
+    const bool all_marked = print_grades(s_.n - 1, out);
     s_.res[0] = s_.row;
     if (all_marked) {
         s_.shift = s_.peakoff[s_.n - 1] - s_.offs[s_.n - 1];
@@ -381,18 +385,7 @@ void MarkCut::report_row(std::ostream& out) {
 void MarkCut::report_mapgen_row(std::ostream& out) {
     int last = s_.n - 1;
     while (last > 2 && s_.res[last] == 0) --last;
-    last = std::max(last, 0);
-    print_to(out, "%02d: ", s_.row);
-    bool all_marked = last >= 1;
-    for (int c = 1; c <= last; ++c) {
-        if (s_.res[c] == 0) {
-            print_to(out, "   ");
-            all_marked = false;
-        } else {
-            print_to(out, "%02x ", s_.res[c]);
-        }
-    }
-    print_to(out, "\n");
+    const bool all_marked = print_grades(last, out);
     std::vector<std::uint8_t> record;
     for (int c = 0; c < last; ++c) record.push_back(static_cast<std::uint8_t>(s_.res[c]));
     append_map_row(map_bytes_, record);

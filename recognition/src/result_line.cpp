@@ -10,6 +10,11 @@ namespace {
 namespace off = result_offset;
 
 constexpr std::size_t kMaxRowCodes = kMaxColumns - 1;
+// Fields of a barcode event after its marker byte.
+constexpr std::size_t kBarcodeErr = 908;
+constexpr std::size_t kBarcodeShift = 909;
+constexpr std::size_t kBarcodeResult = 910;
+constexpr std::size_t kBarcodeTextLength = 911;
 constexpr std::size_t kBarcodeText = 912;
 // Room for bar samples up to the end of a short record and up to its column fields.
 constexpr std::size_t kShortRecordSampleRoom = kShortResultLineBytes - off::kBarSamples;
@@ -44,10 +49,10 @@ ResultRecord encode_result_line(const ResultLine& line) {
         const std::size_t k = std::min(bar->text.size(), kMaxEventText);
         record[off::kEventLength] = static_cast<std::uint8_t>(k + 5);
         record[off::kEventBody] = kEventMarker;
-        record[908] = bar->err;
-        record[909] = bar->shift;
-        record[910] = bar->result;
-        record[911] = static_cast<std::uint8_t>(k);
+        record[kBarcodeErr] = bar->err;
+        record[kBarcodeShift] = bar->shift;
+        record[kBarcodeResult] = bar->result;
+        record[kBarcodeTextLength] = static_cast<std::uint8_t>(k);
         std::copy_n(bar->text.begin(), k, record.begin() + kBarcodeText);
         record[kBarcodeText + k] = kEventMarker;
     }
@@ -65,10 +70,11 @@ ResultLine decode_result_line(std::span<const std::uint8_t, kResultLineBytes> re
     if (length == 0) return line;
     if (record[off::kEventBody] == kEventMarker) {
         BarcodeEvent bar;
-        bar.err = record[908];
-        bar.shift = record[909];
-        bar.result = record[910];
-        const std::size_t k = std::min<std::size_t>(record[911], kResultLineBytes - kBarcodeText);
+        bar.err = record[kBarcodeErr];
+        bar.shift = record[kBarcodeShift];
+        bar.result = record[kBarcodeResult];
+        const std::size_t k =
+            std::min<std::size_t>(record[kBarcodeTextLength], kResultLineBytes - kBarcodeText);
         bar.text.assign(record.begin() + kBarcodeText, record.begin() + kBarcodeText + k);
         line.event = std::move(bar);
     } else {

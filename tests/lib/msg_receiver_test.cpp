@@ -71,6 +71,22 @@ TEST_F(MsgReceiver, ReportsAreLoggedWithTheirWords) {
     EXPECT_EQ(dev_->RxPages.load(), 0);
 }
 
+// A short report still yields eight words: the bytes it did not bring are
+// those of the message before it.
+TEST_F(MsgReceiver, ShortReportTakesTheRestFromTheMessageBefore) {
+    std::vector<uint8_t> full(64, 0);
+    full[0] = 0xF1;
+    for (int i = 3; i < 19; ++i) full[static_cast<std::size_t>(i)] = static_cast<uint8_t>(i);
+    const std::vector<uint8_t> short_report = {0xF1, 0x00, 0x00, 0xAA, 0xBB};
+    sim_->Broadcast(full);
+    sim_->Broadcast(short_report);
+    const std::string first = Gbk("状态: [0403] Tick=0605 SYS=0807 S0=0A09 S1=0C0B S2=0E0D\n");
+    const std::string second = Gbk("状态: [BBAA] Tick=0605 SYS=0807 S0=0A09 S1=0C0B S2=0E0D\n");
+    ASSERT_TRUE(WaitFor([&] { return CapturedLog::Instance().Count(second) == 1; }))
+        << ::testing::PrintToString(CapturedLog::Instance().Texts());
+    EXPECT_EQ(CapturedLog::Instance().Count(first), 1);
+}
+
 TEST_F(MsgReceiver, ScanEventsKeepTheTimingAndCountPages) {
     const std::vector<std::string> start = Report("report event 1 3", 2);
     ASSERT_EQ(start.size(), 2u);

@@ -56,6 +56,25 @@ TEST(NamedMutex, SameNameIsOneLockAcrossOpens) {
     EXPECT_EQ(result.load(), static_cast<int>(WaitResult::Acquired));
 }
 
+TEST(NamedMutex, NamespacesKeepSameNamedLocksApart) {
+    const std::string name = UniqueName("Spaced");
+    setenv("ZERIK_OBJECT_NAMESPACE", "first", 1);
+    auto first = NamedMutex::Open(name);
+    setenv("ZERIK_OBJECT_NAMESPACE", "second/../x", 1);  // odd characters are made plain
+    auto second = NamedMutex::Open(name);
+    unsetenv("ZERIK_OBJECT_NAMESPACE");
+    ASSERT_TRUE(first && second);
+    ASSERT_EQ(first->Wait(kInfinite), WaitResult::Acquired);
+    std::atomic<int> result{-1};
+    std::thread other([&] {
+        result = static_cast<int>(second->Wait(50));
+        if (result == static_cast<int>(WaitResult::Acquired)) second->Release();
+    });
+    other.join();
+    first->Release();
+    EXPECT_EQ(result.load(), static_cast<int>(WaitResult::Acquired));
+}
+
 TEST(NamedMutex, OwnerThatDiesReleasesIt) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "ThreadSanitizer cannot follow a lock that a dead process handed on";

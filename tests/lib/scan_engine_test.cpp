@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -25,9 +28,14 @@ class RecordingHost : public Host {
         messages_.emplace_back(message.begin(), message.end());
     }
     void BroadcastData(int index, std::span<const uint8_t> bytes) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        transfers_[index].emplace_back(bytes.begin(), bytes.end());
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            transfers_[index].emplace_back(bytes.begin(), bytes.end());
+        }
+        if (on_data) on_data();
     }
+    // Runs after each data transfer is recorded, on the sending thread.
+    std::function<void()> on_data;
     std::vector<std::vector<uint8_t>> messages() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return messages_;
@@ -286,14 +294,29 @@ TEST_F(ScanEngineTest, PageFollowsLayerModeAndResolution) {
 
 TEST_F(ScanEngineTest, StopEndsThePageEarly) {
     parts_.registers[0xC006] = 0x09;
+    // The stop comes while the first transfer is on its way.
+    std::promise<void> first_sent;
+    std::promise<void> stopped;
+    std::shared_future<void> stop_served = stopped.get_future().share();
+    std::once_flag once;
+    host_.on_data = [&first_sent, &once, stop_served] {
+        std::call_once(once, [&] {
+            first_sent.set_value();
+            stop_served.wait();
+        });
+    };
     Command({0x08, 0x00, 0x01, 0x01});
+    EXPECT_EQ(first_sent.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
     Command({0x08, 0x00, 0x01, 0x00});
+    stopped.set_value();
     ASSERT_TRUE(engine_->WaitIdle(5000));
     uint8_t page_no = 0;
     uint8_t layer = 0;
     uint16_t dpi = 0;
+    // The page ends after the data of its first transfer (start marker + data).
     const auto data = PageOf(host_.transfers(0), &page_no, &layer, &dpi);
-    EXPECT_LE(data.size(), std::size_t{ScanEngine::kPatternLines} * 1728);
+    EXPECT_EQ(data.size(), 32768u - 16u);
+    EXPECT_EQ(host_.transfers(0).size(), 2u);
     const auto messages = host_.messages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(Le16(messages[1], 3), 0x0102);

@@ -4,6 +4,7 @@
 
 #include "recognition/bitmap.h"
 #include "recognition/byte_order.h"
+#include "recognition/file_io.h"
 #include "recognition/map_file.h"
 #include "recognition/parameter_file.h"
 #include "recognition/raw_page.h"
@@ -285,9 +286,15 @@ TEST(MapFile, BarcodeRecordLengthStaysWithinOneByte) {
     std::vector<MapBarcodeEntry> entries(10, MapBarcodeEntry{1, 1, std::string(40, 'Z'), 0});
     std::vector<std::uint8_t> bytes;
     append_map_barcode(bytes, entries);
+    EXPECT_EQ(map_entries_that_fit(entries), 5u);
     EXPECT_EQ(bytes[1], 5 * 43) << "the sixth entry would pass 255 bytes";
     EXPECT_EQ(bytes.size(), 2u + 5 * 43);
     EXPECT_EQ(parse_map_file(bytes).barcodes->size(), 5u);
+}
+
+TEST(FileIo, DirectoryOrMissingFileReadsAsNothing) {
+    EXPECT_FALSE(read_binary_file("/").has_value());
+    EXPECT_FALSE(read_binary_file("/nonexistent-zerik-dir/1.41").has_value());
 }
 
 TEST(Bitmap, PagePictureAndColumnChartHeaders) {

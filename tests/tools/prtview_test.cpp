@@ -26,6 +26,13 @@ void appendImageRecord(Records& file, std::uint8_t pixel, int parity) {
     file.insert(file.end(), record.begin(), record.end());
 }
 
+// `records` records of one pixel value, their parity alternating from 0.
+Records uniformPage(int records, std::uint8_t pixel) {
+    Records file;
+    for (int i = 0; i < records; ++i) appendImageRecord(file, pixel, i % 2);
+    return file;
+}
+
 std::vector<std::uint8_t> pictureRow(const std::vector<std::uint8_t>& bmp, std::size_t row) {
     const auto begin = bmp.begin() + static_cast<std::ptrdiff_t>(kBmpData + row * kLine);
     return {begin, begin + static_cast<std::ptrdiff_t>(kLine)};
@@ -48,6 +55,14 @@ TEST(Prtview, MissingInputIsReported) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output, "j9.prt not found!\n");
     EXPECT_FALSE(dir.exists("j9.bmp"));
+}
+
+TEST(Prtview, InputThatIsADirectoryIsReportedAsMissing) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir / "j9.prt");
+    const ToolResult result = runTool(PRTVIEW_PATH, {"j9.prt", "3"}, dir);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "j9.prt not found!\n");
 }
 
 TEST(Prtview, TwoRecordsGiveAPictureOfHeightZero) {
@@ -127,8 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Prtview, PagePictureOpensInAnIndependentReader) {
     ScratchDir dir;
-    Records file;
-    for (int i = 0; i < 6; ++i) appendImageRecord(file, 255, i % 2);
+    const Records file = uniformPage(6, 255);
     dir.write("j1.prt", file);
     runTool(PRTVIEW_PATH, {"j1.prt"}, dir);
     const auto bmp = dir.read("j1.bmp");
@@ -267,8 +281,7 @@ TEST(Prtview, EventLengthsBeyondTheRecordStopAtItsEnd) {
 
 TEST(Prtview, NameWithoutDotGetsBmpAppended) {
     ScratchDir dir;
-    Records file;
-    for (int i = 0; i < 3; ++i) appendImageRecord(file, 1, i % 2);
+    const Records file = uniformPage(3, 1);
     dir.write("page", file);
     const ToolResult result = runTool(PRTVIEW_PATH, {"page"}, dir);
     EXPECT_EQ(result.output, "page.bmp ok!\n");
@@ -278,8 +291,7 @@ TEST(Prtview, NameWithoutDotGetsBmpAppended) {
 
 TEST(Prtview, DotsInFrontOfTheFileNameAreNotItsExtension) {
     ScratchDir dir;
-    Records file;
-    for (int i = 0; i < 3; ++i) appendImageRecord(file, 1, i % 2);
+    const Records file = uniformPage(3, 1);
     dir.write("j1.prt", file);
     EXPECT_EQ(runTool(PRTVIEW_PATH, {"./j1.prt"}, dir).output, "./j1.bmp ok!\n");
     EXPECT_EQ(dir.read("j1.bmp").size(), kBmpData + kLine);
@@ -287,8 +299,7 @@ TEST(Prtview, DotsInFrontOfTheFileNameAreNotItsExtension) {
 
 TEST(Prtview, OutputThatCannotBeCreatedIsReported) {
     ScratchDir dir;
-    Records file;
-    for (int i = 0; i < 3; ++i) appendImageRecord(file, 1, i % 2);
+    const Records file = uniformPage(3, 1);
     dir.write("j1.prt", file);
     std::filesystem::create_directory(dir / "j1.bmp");
     EXPECT_EQ(runTool(PRTVIEW_PATH, {"j1.prt", "1"}, dir).output, "j1.bmp cannot be created!\n");

@@ -1,20 +1,14 @@
 // barsim: decodes the barcode carried by the bar-sample line of a short result-line page.
 #include <cstdint>
 #include <cstdio>
-#include <span>
 #include <string>
+#include <vector>
 
 #include "recognition/barcode.h"
 #include "recognition/byte_order.h"
 #include "recognition/parameter_file.h"
 #include "recognition/result_line.h"
 #include "tool_support.h"
-
-namespace {
-
-using recognition::kShortResultLineBytes;
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -25,7 +19,7 @@ int main(int argc, char** argv) {
     const std::string pageName = argv[1];
     zerik::tools::FilePtr page = zerik::tools::openFile(pageName, "rb");
     if (!page) {
-        std::printf("%s not found!\n", pageName.c_str());
+        zerik::tools::reportNotFound(pageName);
         return 0;
     }
     recognition::ShortResultRecord record{};

@@ -23,6 +23,10 @@ void printEach(std::initializer_list<const char*> texts) {
     for (const char* text : texts) std::fputs(text, stdout);
 }
 
+void reportNotFound(const std::string& name) {
+    std::printf("%s not found!\n", name.c_str());
+}
+
 void reportNotCreated(const std::string& name) {
     std::printf("%s cannot be created!\n", name.c_str());
 }

@@ -20,6 +20,9 @@ FilePtr openFile(const std::string& path, const char* mode);
 // Prints each text with a call of its own, in order (usage screens).
 void printEach(std::initializer_list<const char*> texts);
 
+// Message for an input file that cannot be opened.
+void reportNotFound(const std::string& name);
+
 // Message for an output file that cannot be created.
 void reportNotCreated(const std::string& name);
 

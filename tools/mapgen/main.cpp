@@ -20,7 +20,6 @@ constexpr int kMaxFch = 98;  // (98 - 2) * 2048 / 41 lies beyond the table's 300
 constexpr int kRunToLastRowLines = 350;
 constexpr int kShortestRunLines = 150;
 constexpr int kMarginLines = 30;
-constexpr int kMaxEntryBytes = 255;
 constexpr int kClearedNeighbours = 3;
 
 // Looks for vertical runs of well-filled marks and decodes each long one as a barcode.
@@ -80,25 +79,12 @@ class BarcodeSearch {
     std::vector<recognition::MapBarcodeEntry> entries_;
 };
 
-// The entries that fit the record's one-byte length, in order.
-std::vector<recognition::MapBarcodeEntry> entriesThatFit(
-    std::vector<recognition::MapBarcodeEntry> entries) {
-    std::size_t bytes = 0;
-    std::size_t kept = 0;
-    for (; kept < entries.size(); ++kept) {
-        bytes += recognition::map_entry_size(entries[kept]);
-        if (bytes > kMaxEntryBytes) break;
-    }
-    entries.resize(kept);
-    return entries;
-}
-
 }  // namespace
 
 int main() {
     const auto columnFile = recognition::read_binary_file("1.41");
     if (!columnFile) {
-        std::printf("1.41 not found!\n");
+        zerik::tools::reportNotFound("1.41");
         return 0;
     }
     recognition::MarkCut cut(recognition::CutVariant::mapgen, recognition::kMaxColumns);
@@ -108,8 +94,8 @@ int main() {
         if (cut.run_pass(fch, kPass, std::cout) == recognition::CutProgress::ended) break;
     }
 
-    const std::vector<recognition::MapBarcodeEntry> entries =
-        entriesThatFit(BarcodeSearch(cut).run());
+    std::vector<recognition::MapBarcodeEntry> entries = BarcodeSearch(cut).run();
+    entries.resize(recognition::map_entries_that_fit(entries));
     std::vector<std::uint8_t> map = cut.map_bytes();
     recognition::append_map_barcode(map, entries);
 

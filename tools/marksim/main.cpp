@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     const std::string pageName = argv[1];
     zerik::tools::FilePtr page = zerik::tools::openFile(pageName, "rb");
     if (!page) {
-        std::printf("%s not found!\n", pageName.c_str());
+        zerik::tools::reportNotFound(pageName);
         return 0;
     }
     recognition::MarkCut cut(recognition::CutVariant::marksim, recognition::kMaxColumns);

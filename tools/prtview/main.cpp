@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     const std::string inputName = argv[1];
     const auto file = recognition::read_binary_file(inputName);
     if (!file) {
-        std::printf("%s not found!\n", inputName.c_str());
+        zerik::tools::reportNotFound(inputName);
         return 0;
     }
     int mode = 1;

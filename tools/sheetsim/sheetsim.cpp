@@ -212,7 +212,7 @@ int sheetsimMain(int argc, const char* const* argv) {
     if (!parameters) return 0;
     const auto shadingFile = recognition::read_binary_file("red.tbl");
     if (!shadingFile) {
-        std::printf("red.tbl not found!\n");
+        reportNotFound("red.tbl");
         return 0;
     }
     const recognition::ShadingTable shading = recognition::parse_shading_table(*shadingFile);
@@ -220,7 +220,7 @@ int sheetsimMain(int argc, const char* const* argv) {
     const std::string inputName = argv[1];
     FilePtr in = openFile(inputName, "rb");
     if (!in) {
-        std::printf("%s not found!\n", inputName.c_str());
+        reportNotFound(inputName);
         return 0;
     }
     const std::string outputName = resultFileName(inputName);

@@ -9,7 +9,7 @@
 
 namespace recognition {
 
-// The file's bytes, or nothing when it cannot be opened.
+// The file's bytes, or nothing when it cannot be opened or read (a directory, say).
 std::optional<std::vector<std::uint8_t>> read_binary_file(const std::string& path);
 // Creates or truncates the file; false when it cannot be written completely.
 bool write_binary_file(const std::string& path, std::span<const std::uint8_t> bytes);

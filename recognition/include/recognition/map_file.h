@@ -29,8 +29,8 @@ void append_map_end(std::vector<std::uint8_t>& out, int err, int shift, int fch,
 // '&', the number of entry bytes, then the entries. The length is one byte: an entry that
 // would take it past 255 is left out, with every entry after it.
 void append_map_barcode(std::vector<std::uint8_t>& out, std::span<const MapBarcodeEntry> entries);
-// Bytes one entry takes in the barcode record.
-std::size_t map_entry_size(const MapBarcodeEntry& entry);
+// How many entries, from the first, the barcode record's one-byte length can hold.
+std::size_t map_entries_that_fit(std::span<const MapBarcodeEntry> entries);
 
 struct MapFile {
     std::vector<std::vector<std::uint8_t>> rows;

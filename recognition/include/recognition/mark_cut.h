@@ -103,6 +103,9 @@ class MarkCut {
 
     CutProgress examine(int limit, int avail_or_fch, int pass, std::ostream& out);
     void finish(int avail_or_fch, int pass, std::ostream& out);
+    // A timing mark opens on the line whose level rises above thr; true on the line that
+    // closes it, the first one below thr again.
+    bool timing_mark_closed();
     Step calibrate(std::ostream& out);
     void row_step(std::ostream& out);
     bool split_merged_marks();
@@ -111,9 +114,14 @@ class MarkCut {
     void spread_check(int c, int y0);
     int edge_width(int c, int pct);
     void update_background(int c, int y0);
+    // Prints the row number and the grades of columns 1..last, blank where unmarked; true
+    // when there is at least one column and every one is marked.
+    bool print_grades(int last, std::ostream& out) const;
     void report_row(std::ostream& out);
     void report_mapgen_row(std::ostream& out);
     int fit(int value) const;
+    // Table index of the line's column 0; -1 for a line outside the mapgen table.
+    int line_start(int line) const;
     int at(int line, int column) const { return darkness(line, column); }
 
     CutVariant variant_;
