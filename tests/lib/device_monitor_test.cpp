@@ -63,7 +63,7 @@ class Monitor : public SimFixture {
 
 TEST_F(Monitor, RunningDspsAreNeitherResetNorLoaded) {
     sim::Scanner& scanner = Start();
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     const std::vector<std::string> lines = Lines();
     const long connected = Find(lines, ConnectedLine("ZERIK2"));
     const long flash = Find(lines, "FlashID=0xBFD7\n");
@@ -96,7 +96,7 @@ class StoppedDsps : public Monitor, public ::testing::WithParamInterface<Stopped
 // their memories then hold the firmware's sections.
 TEST_P(StoppedDsps, BothAreResetLoadedAndStarted) {
     sim::Scanner& scanner = Start({"--dsp", GetParam().option});
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     const std::vector<std::string> lines = Lines();
     const long connected = Find(lines, ConnectedLine("ZERIK2"));
     const long dsp0 = Find(lines, Gbk("加载DSP0成功\n"));
@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(Monitor, StoppedDsps,
 
 TEST_F(Monitor, DeviceTypeZeroIsTallon) {
     Start({"--dev-type", "0"});
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     EXPECT_GE(Find(Lines(), ConnectedLine("TALLON")), 0);
     EXPECT_EQ(dev_->DevType.load(), 0);
 }
@@ -152,7 +152,7 @@ TEST_F(Monitor, DeviceTypeZeroIsTallon) {
 TEST_F(Monitor, TypeQueryTimeOutKeepsTheTypeAndGoesOn) {
     sim::Scanner& scanner = Start({"--dev-type", "7"});
     scanner.Control("drop 1");  // the type query is the first command after the pipe test
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     const std::vector<std::string> lines = Lines();
     const long timeout = Find(lines, Gbk("WaitForSingleObject超时\n"));
     ASSERT_GE(timeout, 0);
@@ -163,7 +163,7 @@ TEST_F(Monitor, TypeQueryTimeOutKeepsTheTypeAndGoesOn) {
 TEST_F(Monitor, MissingFirmwareFailsBothLoadsButTheLinkStays) {
     setenv("ZERIK_SYSTEM_DIR", dir().c_str(), 1);  // no drivers/zerik_dsp.out here
     sim::Scanner& scanner = Start({"--dsp", "stopped"});
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     const std::vector<std::string> lines = Lines();
     const long failed0 = Find(lines, Gbk("加载DSP0失败\n"));
     EXPECT_GE(failed0, 0);
@@ -186,7 +186,7 @@ TEST(FirmwarePath, IsBelowTheSystemDirectoryAndNeverTooLong) {
 
 TEST_F(Monitor, UnplugAndPlugBringTheDeviceUpAgainWithoutANewOpen) {
     sim::Scanner& scanner = Start();
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     sim_->Control("unplug");
     ASSERT_TRUE(
         WaitFor([&] { return dev_->Connected.load() == 0; }, std::chrono::milliseconds(3000)));
@@ -219,7 +219,7 @@ TEST_F(Monitor, UnplugAndPlugBringTheDeviceUpAgainWithoutANewOpen) {
 
 TEST_F(Monitor, KeepsTheLinkAliveAndClosingSendsZeroTwice) {
     sim::Scanner& scanner = Start();
-    Open();
+    ASSERT_NO_FATAL_FAILURE(Open());
     // One per pass of 500 ms, later while other exchanges hold "MsgMutex".
     const int before = scanner.keep_alives();
     EXPECT_TRUE(WaitFor([&] { return scanner.keep_alives() - before >= 3; }));

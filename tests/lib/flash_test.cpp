@@ -429,5 +429,23 @@ TEST_F(FlashScripted, BadFlashOptionsAreRefusedByTheScanner) {
     EXPECT_EQ(sim::MakeScanner({"--flash-image", dir() + "/none.bin"}, &error), nullptr);
 }
 
+TEST_F(FlashScripted, GammaTablesAreWrittenWhenTheFlashCannotBeRead) {
+    auto& device = LinkScripted();
+    device.Answer({});  // the first read goes unanswered: no further reads
+    for (int piece = 0; piece < 1 + 96; ++piece) device.Answer({Msg({kProgram})});
+    uint8_t table[kGammaTableBytes];
+    for (std::size_t i = 0; i < kGammaTableBytes; ++i) table[i] = static_cast<uint8_t>(i);
+    EXPECT_EQ(Zerik_SaveGammaTblToFlash(dev_, table), kOk);
+    const auto packets = device.Packets();
+    ASSERT_EQ(packets.size(), 1u + 1u + 96u);
+    EXPECT_EQ(packets[0], FlashPacket(kRead, 0x20, {}, 32));
+    const auto header = GammaHeader();
+    EXPECT_EQ(packets[1], FlashPacket(kProgram, 0, Bytes(header.begin(), header.end()), 32));
+    const auto image = GammaFlashImage(table);
+    EXPECT_EQ(packets[97],
+              FlashPacket(kProgram, 0x20 + 95 * 32, Bytes(image.end() - 32, image.end()), 32));
+    EXPECT_EQ(CapturedLog::Instance().Count("ret=0\n"), 1);
+}
+
 }  // namespace
 }  // namespace zerik

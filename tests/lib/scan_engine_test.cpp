@@ -358,6 +358,9 @@ TEST_F(ScanEngineTest, KeepsSettingsTextsAndIdentity) {
     Command({0x0B, 0x00, 0x02, 0x04, 0x01});
     Command({0x12, 0x00, 0x01, 0x02});
     Command({0x17, 0x00, 0x01, 0x01});
+    Command({0x09, 0x00, 0x01, 0x01});
+    Command({0x09, 0x00, 0x01, 0x00});
+    Command({0x09, 0x00, 0x01, 0x01});
     Command({0x15, 0x00, 0x05, 0x01, 'O', 'K', '!', 0x00});
     Command({0x16, 0x00, 0x04, 0x02, 'h', 'i', 0x00});
     const auto settings = engine_->settings();
@@ -367,6 +370,9 @@ TEST_F(ScanEngineTest, KeepsSettingsTextsAndIdentity) {
     EXPECT_EQ(parts_.device_type, 1);
     EXPECT_EQ(settings.motor_rate, 2);
     EXPECT_EQ(settings.last_sort, 1);
+    EXPECT_EQ(settings.sort_decisions, 1);
+    EXPECT_EQ(settings.sensor_adjusts, 2);
+    EXPECT_EQ(settings.threshold_resets, 1);
     EXPECT_TRUE(settings.printer_on);
     EXPECT_EQ(engine_->printed(), std::vector<std::string>{"OK!"});
     EXPECT_EQ(engine_->lcd().at(2), "hi");
