@@ -199,6 +199,9 @@ class ConsoleTest : public ::testing::Test {
         if (run.ended && WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
         run.output = ReadText(root_ / "console.out");
         run.errors = ReadText(root_ / "console.err");
+        // Every run ends by itself with status 0 (a sanitizer report would not).
+        EXPECT_TRUE(run.ended) << "dspmon did not end";
+        EXPECT_EQ(run.exit_code, 0) << run.errors;
         return run;
     }
 
