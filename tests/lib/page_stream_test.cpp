@@ -90,9 +90,12 @@ TEST_F(PageStream, ControlLineSendsAPageThatReachesTheHandler) {
                pipe1 == static_cast<int32_t>(20 * 1296 + kStreamOverhead);
     })) << pipe1;
     EXPECT_EQ(pipe0, 0);
+    EXPECT_TRUE(WaitFor([] {
+        const std::string log = CapturedLog::Instance().Text();
+        return log.find(Gbk("DataRxPipe0 线程启动 ")) != std::string::npos &&
+               log.find(Gbk("DataRxPipe1 线程启动 ")) != std::string::npos;
+    }));
     const std::string log = CapturedLog::Instance().Text();
-    EXPECT_NE(log.find(Gbk("DataRxPipe0 线程启动 ")), std::string::npos) << log;
-    EXPECT_NE(log.find(Gbk("DataRxPipe1 线程启动 ")), std::string::npos);
     EXPECT_NE(log.find(Gbk("插入页 PageNo=3B \n")), std::string::npos);
 }
 
