@@ -41,7 +41,8 @@ inline uint16_t Swap(uint16_t word) {
     return static_cast<uint16_t>(word << 8 | word >> 8);
 }
 
-// A child process with its standard streams on files; the
+// A child process with its standard streams on files (stdin may be a pipe
+// the test writes to); the
 // arguments are prepared before the fork so the child only calls what is
 // safe between fork and exec.
 class Child {
@@ -51,13 +52,16 @@ class Child {
     Child& operator=(const Child&) = delete;
     ~Child() { Kill(); }
 
-    // Starts `argv` in `cwd` with its standard streams on the three files.
+    // Starts `argv` in `cwd` with its standard streams on the three files;
+    // an empty `stdin_path` gives a pipe that Send writes to.
     bool Start(const std::vector<std::string>& argv, const fs::path& cwd,
                const fs::path& stdin_path, const fs::path& stdout_path,
                const fs::path& stderr_path) {
         std::vector<char*> args;
         for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
         args.push_back(nullptr);
+        int in_pipe[2] = {-1, -1};
+        if (stdin_path.empty() && pipe2(in_pipe, O_CLOEXEC) != 0) return false;
         const std::string cwd_text = cwd.string();
         const std::string in_text = stdin_path.string();
         const std::string out_text = stdout_path.string();
@@ -66,7 +70,7 @@ class Child {
         if (pid_ < 0) return false;
         if (pid_ == 0) {
             if (chdir(cwd_text.c_str()) != 0) _exit(126);
-            const int in = open(in_text.c_str(), O_RDONLY);
+            const int in = in_pipe[0] >= 0 ? in_pipe[0] : open(in_text.c_str(), O_RDONLY);
             const int out = open(out_text.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int err = open(err_text.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (in < 0 || out < 0 || err < 0) _exit(126);
@@ -76,7 +80,23 @@ class Child {
             execv(args[0], args.data());
             _exit(127);
         }
+        if (in_pipe[0] >= 0) {
+            close(in_pipe[0]);
+            input_fd_ = in_pipe[1];
+        }
         return true;
+    }
+
+    // Writes to the child's stdin pipe.
+    bool Send(const std::string& text) {
+        return input_fd_ >= 0 &&
+               write(input_fd_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    }
+
+    // Ends the child's input.
+    void CloseInput() {
+        if (input_fd_ >= 0) close(input_fd_);
+        input_fd_ = -1;
     }
 
     // Waits for the child to end; false (and the child killed) after the time-out.
@@ -103,9 +123,11 @@ class Child {
         kill(pid_, SIGTERM);
         int status = 0;
         if (!Wait(std::chrono::milliseconds(5000), &status)) Kill();
+        CloseInput();
     }
 
     void Kill() {
+        CloseInput();
         if (pid_ <= 0) return;
         kill(pid_, SIGKILL);
         int status = 0;
@@ -115,6 +137,7 @@ class Child {
 
   private:
     pid_t pid_ = -1;
+    int input_fd_ = -1;
 };
 
 struct ConsoleRun {
@@ -169,7 +192,7 @@ class ConsoleTest : public ::testing::Test {
     void StartSim(const std::vector<std::string>& options = {}) {
         std::vector<std::string> argv = {ZERIK_SIM_PATH, "--dir", device_dir().string()};
         argv.insert(argv.end(), options.begin(), options.end());
-        ASSERT_TRUE(sim_.Start(argv, root_, "/dev/null", root_ / "sim.out", root_ / "sim.err"));
+        ASSERT_TRUE(sim_.Start(argv, root_, "", root_ / "sim.out", root_ / "sim.err"));
         const fs::path socket = device_dir() / "ZERIK-0";
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!fs::exists(socket)) {
@@ -177,6 +200,29 @@ class ConsoleTest : public ::testing::Test {
                 << "zerik_sim did not come up: " << ReadText(root_ / "sim.err");
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+    }
+
+    // Gives zerik_sim a control line and waits for its answer.
+    void SimControl(const std::string& line, const std::string& answer) {
+        ASSERT_TRUE(sim_.Send(line + "\n"));
+        ASSERT_TRUE(WaitForText(root_ / "sim.out", answer)) << ReadText(root_ / "sim.out");
+    }
+
+    static bool WaitForText(const fs::path& file, const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (ReadText(file).find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    // Starts dspmon with its input on a pipe; the test feeds it with
+    // console.Send and reads root_/"console.out".
+    void StartConsole(Child& console) {
+        CloseDevice();
+        ASSERT_TRUE(console.Start({DSPMON_PATH}, work_dir(), "", root_ / "console.out",
+                                  root_ / "console.err"));
     }
 
     // Runs dspmon in the working directory with `script` as its input.
@@ -199,6 +245,9 @@ class ConsoleTest : public ::testing::Test {
         if (run.ended && WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
         run.output = ReadText(root_ / "console.out");
         run.errors = ReadText(root_ / "console.err");
+        // Every run ends by itself with status 0 (a sanitizer report would not).
+        EXPECT_TRUE(run.ended) << "dspmon did not end";
+        EXPECT_EQ(run.exit_code, 0) << run.errors;
         return run;
     }
 

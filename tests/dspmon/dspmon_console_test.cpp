@@ -153,6 +153,25 @@ TEST_F(ConsoleTest, FillAndItsUsage) {
     EXPECT_EQ(ReadWords(0xFFE0, 0x20), expected) << "the fill ends at FFFF";
 }
 
+TEST_F(ConsoleTest, FailedTransfersAreReported) {
+    ASSERT_NO_FATAL_FAILURE(StartSim());
+    Child console;
+    ASSERT_NO_FATAL_FAILURE(StartConsole(console));
+    ASSERT_TRUE(WaitForText(root_ / "console.out", kNoTables + "-"));
+    // From now on the scanner leaves every command unanswered: a read ends
+    // the dump's reading at once, a write ends the list of values.
+    ASSERT_NO_FATAL_FAILURE(SimControl("drop all", "drop all"));
+    ASSERT_TRUE(console.Send("d 100\ne 100 1 2\nq\n"));
+    console.CloseInput();
+    int status = 0;
+    ASSERT_TRUE(console.Wait(std::chrono::seconds(30), &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ReadText(root_ / "console.out"),
+              kNoTables + "-Read Data Failed!\n" +
+                  FormatDump(0, 0x100, 0x100, std::vector<uint16_t>(kDumpWords, 0)) +
+                  "-Write Data Failed!\n-");
+}
+
 TEST_F(ConsoleTest, HelpForOtherLinesAndNothingForEmptyOnes) {
     ASSERT_NO_FATAL_FAILURE(StartSim());
     const ConsoleRun run = RunConsole("D\nE 100 1\n\n\nO\nx\n" + std::string(256, 'o') + "\nq\n");

@@ -84,12 +84,18 @@ TEST_F(PageStream, ControlLineSendsAPageThatReachesTheHandler) {
     EXPECT_TRUE(page.data_matches);
     int32_t pipe0 = -1;
     int32_t pipe1 = -1;
-    EXPECT_EQ(Zerik_GetPipesRxBytes(rig_->dev(), &pipe0, &pipe1), 0);
+    // Counted after the assembler has taken the chunk: possibly just after the hand-over.
+    EXPECT_TRUE(WaitFor([&] {
+        return Zerik_GetPipesRxBytes(rig_->dev(), &pipe0, &pipe1) == 0 &&
+               pipe1 == static_cast<int32_t>(20 * 1296 + kStreamOverhead);
+    })) << pipe1;
     EXPECT_EQ(pipe0, 0);
-    EXPECT_EQ(pipe1, static_cast<int32_t>(20 * 1296 + kStreamOverhead));
+    EXPECT_TRUE(WaitFor([] {
+        const std::string log = CapturedLog::Instance().Text();
+        return log.find(Gbk("DataRxPipe0 线程启动 ")) != std::string::npos &&
+               log.find(Gbk("DataRxPipe1 线程启动 ")) != std::string::npos;
+    }));
     const std::string log = CapturedLog::Instance().Text();
-    EXPECT_NE(log.find(Gbk("DataRxPipe0 线程启动 ")), std::string::npos) << log;
-    EXPECT_NE(log.find(Gbk("DataRxPipe1 线程启动 ")), std::string::npos);
     EXPECT_NE(log.find(Gbk("插入页 PageNo=3B \n")), std::string::npos);
 }
 
