@@ -17,6 +17,8 @@
 //                               rows of the grid: count, top line of row 1, lines from one
 //                               row to the next, height of timing marks and mark boxes
 //   columns X ...               centres of mark columns 1, 2, ... (may be repeated; at most 40)
+//                               (the reader measures the skew from column 1 outward, so put
+//                               column 1 next to the timing track)
 //   box WIDTH                   width of a mark box
 //   calibration                 row 1 is printed black in every mark column
 //   barcode X Y MODULE HEIGHT TEXT
