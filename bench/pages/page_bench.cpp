@@ -141,9 +141,9 @@ BENCHMARK(BM_AssembleChunkWithMarkers);
 void BM_AssemblePageStream(benchmark::State& state) {
     PageRig rig(Silent);
     DeviceContext* dev = rig.dev();
-    zerik::sim::PageSpec spec;
-    spec.data_bytes = kSheetLines * 1728;
-    const std::vector<std::vector<uint8_t>> chunks = zerik::sim::PageTransfers(spec);
+    zerik::sim::PageSpec plan;
+    plan.data_bytes = kSheetLines * 1728;
+    const std::vector<std::vector<uint8_t>> chunks = zerik::sim::PageTransfers(plan);
     std::size_t next = 0;
     int64_t bytes = 0;
     for (auto _ : state) {
@@ -174,13 +174,13 @@ void BM_WholePathToHandler(benchmark::State& state) {
     Zerik_SetPageRcvHandler(rig.dev(), PageSink::Handle, &sink, PageSink::Allocate, nullptr);
     rig.StartDataReceivers();
     rig.StartPageThread();
-    zerik::sim::PageSpec spec;
-    spec.data_bytes = kSheetLines * 1728;
-    spec.events = false;
-    const auto transfers = zerik::sim::PageTransfers(spec);
+    zerik::sim::PageSpec plan;
+    plan.data_bytes = kSheetLines * 1728;
+    plan.events = false;
+    const auto transfers = zerik::sim::PageTransfers(plan);
     std::size_t delivered = 0;
     for (auto _ : state) {
-        for (int i = 0; i < kPagesPerRound; ++i) zerik::sim::SendPage(*sim, spec, transfers);
+        for (int i = 0; i < kPagesPerRound; ++i) zerik::sim::SendPage(*sim, plan, transfers);
         delivered += kPagesPerRound;
         if (!sink.WaitForPages(delivered)) {
             state.SkipWithError("pages lost");
@@ -188,7 +188,7 @@ void BM_WholePathToHandler(benchmark::State& state) {
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kPagesPerRound *
-                            (spec.data_bytes + 2 * zerik::kMarkerSize + spec.trailer_bytes));
+                            (plan.data_bytes + 2 * zerik::kMarkerSize + plan.trailer_bytes));
     rig.Stop();
 }
 BENCHMARK(BM_WholePathToHandler)->UseRealTime()->Unit(benchmark::kMillisecond);
@@ -218,14 +218,14 @@ void BM_PlainReadLoop(benchmark::State& state) {
             cond.notify_all();
         }
     });
-    zerik::sim::PageSpec spec;
-    spec.data_bytes = kSheetLines * 1728;
-    spec.events = false;
-    const auto transfers = zerik::sim::PageTransfers(spec);
-    const uint64_t page_bytes = spec.data_bytes + 2 * zerik::kMarkerSize + spec.trailer_bytes;
+    zerik::sim::PageSpec plan;
+    plan.data_bytes = kSheetLines * 1728;
+    plan.events = false;
+    const auto transfers = zerik::sim::PageTransfers(plan);
+    const uint64_t page_bytes = plan.data_bytes + 2 * zerik::kMarkerSize + plan.trailer_bytes;
     uint64_t expected = 0;
     for (auto _ : state) {
-        for (int i = 0; i < kPagesPerRound; ++i) zerik::sim::SendPage(*sim, spec, transfers);
+        for (int i = 0; i < kPagesPerRound; ++i) zerik::sim::SendPage(*sim, plan, transfers);
         expected += kPagesPerRound * page_bytes;
         std::unique_lock<std::mutex> lock(mutex);
         cond.wait(lock, [&] { return received >= expected; });

@@ -88,8 +88,8 @@ class PageAssembly : public SimFixture {
     void Feed(int idx, const Bytes& chunk) {
         AssembleChunk(dev(), idx, chunk.data(), static_cast<uint32_t>(chunk.size()));
     }
-    void FeedTransfers(const sim::PageSpec& spec) {
-        for (const Bytes& transfer : sim::PageTransfers(spec)) Feed(spec.pipe, transfer);
+    void FeedTransfers(const sim::PageSpec& plan) {
+        for (const Bytes& transfer : sim::PageTransfers(plan)) Feed(plan.pipe, transfer);
     }
 
     // Takes the queued records, oldest first.
@@ -210,11 +210,11 @@ class MarkerCuts : public PageAssembly, public ::testing::WithParamInterface<Cut
 
 TEST_P(MarkerCuts, OnlyWholeMarkersFollowedByAWordCount) {
     const CutCase& c = GetParam();
-    sim::PageSpec spec;
-    spec.data_bytes = 1000;
-    spec.transfers = c.transfers;
-    spec.trailer_bytes = c.trailer;
-    FeedTransfers(spec);
+    sim::PageSpec plan;
+    plan.data_bytes = 1000;
+    plan.transfers = c.transfers;
+    plan.trailer_bytes = c.trailer;
+    FeedTransfers(plan);
     const std::vector<PageRecord> records = TakeRecords();
     ASSERT_EQ(static_cast<int>(records.size()), c.pages);
     EXPECT_EQ(dev()->PageStates[0] == PageState::Receiving, c.open);
@@ -266,10 +266,10 @@ class PageSizes : public PageAssembly, public ::testing::WithParamInterface<Size
 
 TEST_P(PageSizes, HeightAndWidthFollowTheData) {
     const SizeCase& c = GetParam();
-    sim::PageSpec spec;
-    spec.dpi = c.dpi;
-    spec.data_bytes = c.data_bytes;
-    FeedTransfers(spec);
+    sim::PageSpec plan;
+    plan.dpi = c.dpi;
+    plan.data_bytes = c.data_bytes;
+    FeedTransfers(plan);
     const std::vector<PageRecord> records = TakeRecords();
     ASSERT_EQ(records.size(), 1u);
     const Page page = Consume(records[0]);

@@ -34,11 +34,11 @@ class PageHandover : public SimFixture {
 
     // Assembles one whole page on data pipe `idx`, as its receiver would.
     void FeedPage(int idx, uint8_t page_no, uint32_t lines = 10) {
-        sim::PageSpec spec;
-        spec.pipe = idx;
-        spec.page_no = page_no;
-        spec.data_bytes = lines * 1728;
-        for (const auto& transfer : sim::PageTransfers(spec)) {
+        sim::PageSpec plan;
+        plan.pipe = idx;
+        plan.page_no = page_no;
+        plan.data_bytes = lines * 1728;
+        for (const auto& transfer : sim::PageTransfers(plan)) {
             AssembleChunk(dev(), idx, transfer.data(), static_cast<uint32_t>(transfer.size()));
         }
     }

@@ -110,12 +110,12 @@ TEST_F(PageStream, ReadsStayInsideTheReceiveArea) {
     rig_->StartDataReceivers();
     rig_->StartPageThread();
     ASSERT_TRUE(WaitFor([&] { return sim.LinkCount() == 1; }));
-    sim::PageSpec spec;
-    spec.data_bytes = 40000;
-    spec.events = false;
-    const uint32_t total = spec.data_bytes + kStreamOverhead;
+    sim::PageSpec plan;
+    plan.data_bytes = 40000;
+    plan.events = false;
+    const uint32_t total = plan.data_bytes + kStreamOverhead;
     auto& scanner = dynamic_cast<sim::Scanner&>(sim.device());
-    scanner.StreamPage(spec);
+    scanner.StreamPage(plan);
     ASSERT_TRUE(sink_.WaitForPages(1));
     EXPECT_TRUE(sink_.Pages()[0].data_matches);
     rig_->Stop();
@@ -140,15 +140,15 @@ TEST_F(PageStream, SoakOfAThousandPagesLosesNone) {
     constexpr int kPagesPerPipe = 500;
     auto send = [&scanner](int pipe) {
         for (int i = 0; i < kPagesPerPipe; ++i) {
-            sim::PageSpec spec;
-            spec.pipe = pipe;
-            spec.page_no = static_cast<uint8_t>(i);
-            spec.data_bytes = 1728 * static_cast<uint32_t>(4 + i % 13);
-            spec.transfers =
-                WholeMarkerCuts(spec.data_bytes, static_cast<uint32_t>(18 + (i * 998) % 30000),
+            sim::PageSpec plan;
+            plan.pipe = pipe;
+            plan.page_no = static_cast<uint8_t>(i);
+            plan.data_bytes = 1728 * static_cast<uint32_t>(4 + i % 13);
+            plan.transfers =
+                WholeMarkerCuts(plan.data_bytes, static_cast<uint32_t>(18 + (i * 998) % 30000),
                                 static_cast<uint32_t>(4096 + (i * 132) % 28672));
-            spec.events = false;
-            scanner.StreamPage(spec);
+            plan.events = false;
+            scanner.StreamPage(plan);
         }
     };
     std::thread pipe0(send, 0);

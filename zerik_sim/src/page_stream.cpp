@@ -73,25 +73,25 @@ std::array<uint8_t, 64> ScanEventMessage(uint8_t event, uint8_t page_no, uint16_
     return message;
 }
 
-std::vector<std::vector<uint8_t>> PageTransfers(const PageSpec& spec) {
+std::vector<std::vector<uint8_t>> PageTransfers(const PageSpec& plan) {
     std::vector<uint8_t> stream;
-    stream.reserve(2 * kPageMarkerSize + spec.data_bytes + spec.trailer_bytes);
-    const auto start = PageMarkerBytes(kMarkerStart, spec.page_no, spec.layer, spec.dpi);
+    stream.reserve(2 * kPageMarkerSize + plan.data_bytes + plan.trailer_bytes);
+    const auto start = PageMarkerBytes(kMarkerStart, plan.page_no, plan.layer, plan.dpi);
     stream.insert(stream.end(), start.begin(), start.end());
-    for (uint32_t i = 0; i < spec.data_bytes; ++i) {
-        stream.push_back(PageDataByte(spec.page_no, i));
+    for (uint32_t i = 0; i < plan.data_bytes; ++i) {
+        stream.push_back(PageDataByte(plan.page_no, i));
     }
-    const auto end = PageMarkerBytes(kMarkerEnd, spec.page_no, spec.layer, spec.dpi);
+    const auto end = PageMarkerBytes(kMarkerEnd, plan.page_no, plan.layer, plan.dpi);
     stream.insert(stream.end(), end.begin(), end.end());
-    stream.insert(stream.end(), spec.trailer_bytes, 0);
+    stream.insert(stream.end(), plan.trailer_bytes, 0);
 
     std::vector<std::vector<uint8_t>> transfers;
     std::size_t pos = 0;
     std::size_t next_size = 0;
     while (pos < stream.size()) {
         uint32_t size = kMaxTransfer;
-        if (!spec.transfers.empty()) {
-            size = spec.transfers[std::min(next_size, spec.transfers.size() - 1)];
+        if (!plan.transfers.empty()) {
+            size = plan.transfers[std::min(next_size, plan.transfers.size() - 1)];
             ++next_size;
         }
         size = std::clamp<uint32_t>(size, 1, kMaxTransfer);
@@ -103,22 +103,22 @@ std::vector<std::vector<uint8_t>> PageTransfers(const PageSpec& spec) {
     return transfers;
 }
 
-void SendPage(Host& host, const PageSpec& spec,
+void SendPage(Host& host, const PageSpec& plan,
               const std::vector<std::vector<uint8_t>>& transfers) {
-    if (spec.events) {
-        host.Broadcast(ScanEventMessage(kEventPageStarted, spec.page_no, spec.dpi, spec.layer));
+    if (plan.events) {
+        host.Broadcast(ScanEventMessage(kEventPageStarted, plan.page_no, plan.dpi, plan.layer));
     }
-    for (const std::vector<uint8_t>& transfer : transfers) host.BroadcastData(spec.pipe, transfer);
-    if (spec.events) {
-        host.Broadcast(ScanEventMessage(kEventPageEnded, spec.page_no, spec.dpi, spec.layer));
+    for (const std::vector<uint8_t>& transfer : transfers) host.BroadcastData(plan.pipe, transfer);
+    if (plan.events) {
+        host.Broadcast(ScanEventMessage(kEventPageEnded, plan.page_no, plan.dpi, plan.layer));
     }
 }
 
-void StreamPage(Host& host, const PageSpec& spec) {
-    SendPage(host, spec, PageTransfers(spec));
+void StreamPage(Host& host, const PageSpec& plan) {
+    SendPage(host, plan, PageTransfers(plan));
 }
 
-bool ParsePageSpec(const std::vector<std::string>& words, PageSpec* spec, int* count,
+bool ParsePageSpec(const std::vector<std::string>& words, PageSpec* plan, int* count,
                    std::string* error) {
     uint32_t lines = 0;
     bool by_lines = false;
@@ -130,38 +130,38 @@ bool ParsePageSpec(const std::vector<std::string>& words, PageSpec* spec, int* c
         bool ok = true;
         if (key == "pipe") {
             ok = ParseNumber(value, 1, &number);
-            spec->pipe = static_cast<int>(number);
+            plan->pipe = static_cast<int>(number);
         } else if (key == "no") {
             ok = ParseNumber(value, 255, &number);
-            spec->page_no = static_cast<uint8_t>(number);
+            plan->page_no = static_cast<uint8_t>(number);
         } else if (key == "layer") {
             ok = ParseNumber(value, 255, &number);
-            spec->layer = static_cast<uint8_t>(number);
+            plan->layer = static_cast<uint8_t>(number);
         } else if (key == "dpi") {
             ok = ParseNumber(value, 0xFFFF, &number);
-            spec->dpi = static_cast<uint16_t>(number);
+            plan->dpi = static_cast<uint16_t>(number);
         } else if (key == "bytes") {
-            ok = ParseNumber(value, 0x7FFFFFFF, &spec->data_bytes);
+            ok = ParseNumber(value, 0x7FFFFFFF, &plan->data_bytes);
         } else if (key == "lines") {
             ok = ParseNumber(value, 100000, &lines);
             by_lines = true;
         } else if (key == "trailer") {
-            ok = ParseNumber(value, kMaxTransfer, &spec->trailer_bytes);
+            ok = ParseNumber(value, kMaxTransfer, &plan->trailer_bytes);
         } else if (key == "events") {
             ok = ParseNumber(value, 1, &number);
-            spec->events = number == 1;
+            plan->events = number == 1;
         } else if (key == "count") {
             ok = ParseNumber(value, 1000000, &number);
             *count = static_cast<int>(number);
         } else if (key == "transfers") {
-            spec->transfers.clear();
+            plan->transfers.clear();
             std::istringstream sizes(value);
             std::string size;
             while (ok && std::getline(sizes, size, ',')) {
                 ok = ParseNumber(size, kMaxTransfer, &number) && number > 0;
-                spec->transfers.push_back(number);
+                plan->transfers.push_back(number);
             }
-            ok = ok && !spec->transfers.empty();
+            ok = ok && !plan->transfers.empty();
         } else {
             ok = false;
         }
@@ -170,7 +170,7 @@ bool ParsePageSpec(const std::vector<std::string>& words, PageSpec* spec, int* c
             return false;
         }
     }
-    if (by_lines) spec->data_bytes = lines * LineWidth(spec->dpi);
+    if (by_lines) plan->data_bytes = lines * LineWidth(plan->dpi);
     return true;
 }
 

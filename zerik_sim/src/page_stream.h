@@ -44,17 +44,17 @@ std::array<uint8_t, 64> ScanEventMessage(uint8_t event, uint8_t page_no, uint16_
                                          uint8_t layer);
 
 // The page's stream cut into its transfers.
-std::vector<std::vector<uint8_t>> PageTransfers(const PageSpec& spec);
+std::vector<std::vector<uint8_t>> PageTransfers(const PageSpec& plan);
 
 // Sends the page to every open link: the start event, the transfers (made
 // by PageTransfers) and the end event.
-void SendPage(Host& host, const PageSpec& spec, const std::vector<std::vector<uint8_t>>& transfers);
-void StreamPage(Host& host, const PageSpec& spec);
+void SendPage(Host& host, const PageSpec& plan, const std::vector<std::vector<uint8_t>>& transfers);
+void StreamPage(Host& host, const PageSpec& plan);
 
-// Reads "key=value" words into *spec (pipe, no, layer, dpi, bytes, lines,
+// Reads "key=value" words into *plan (pipe, no, layer, dpi, bytes, lines,
 // transfers=a,b,..., trailer, events=0|1) and count=N into *count; false
 // with *error for a word it does not take.
-bool ParsePageSpec(const std::vector<std::string>& words, PageSpec* spec, int* count,
+bool ParsePageSpec(const std::vector<std::string>& words, PageSpec* plan, int* count,
                    std::string* error);
 
 // The control line's help text.

@@ -435,13 +435,13 @@ std::string Scanner::Control(const std::string& line) {
     if (word == "page") {
         std::vector<std::string> words;
         for (std::string w; in >> w;) words.push_back(w);
-        PageSpec spec;
+        PageSpec plan;
         int count = 1;
         std::string error;
-        if (!ParsePageSpec(words, &spec, &count, &error)) return error;
+        if (!ParsePageSpec(words, &plan, &count, &error)) return error;
         for (int i = 0; i < count; ++i) {
-            StreamPage(spec);
-            ++spec.page_no;
+            StreamPage(plan);
+            ++plan.page_no;
         }
         return "page sent " + std::to_string(count);
     }
@@ -497,8 +497,8 @@ std::string Scanner::ControlHelp() const {
            FlashChip::ControlHelp() + ScanEngine::ControlHelp() + PageStreamHelp();
 }
 
-void Scanner::StreamPage(const PageSpec& spec) {
-    if (host_ != nullptr) sim::StreamPage(*host_, spec);
+void Scanner::StreamPage(const PageSpec& plan) {
+    if (host_ != nullptr) sim::StreamPage(*host_, plan);
 }
 
 int Scanner::pipe_tests() const {

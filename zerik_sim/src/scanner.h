@@ -62,7 +62,7 @@ class Scanner : public Device {
     std::vector<std::vector<uint8_t>> packets() const;
 
     // Sends one page to every open link (see page_stream.h).
-    void StreamPage(const PageSpec& spec);
+    void StreamPage(const PageSpec& plan);
 
   private:
     void AnswerPipeTest(Link& from);
