@@ -19,21 +19,6 @@ void PutLe16(uint8_t* p, uint16_t value) {
     p[1] = static_cast<uint8_t>(value >> 8);
 }
 
-uint32_t LineWidth(uint16_t dpi) {
-    switch (dpi) {
-        case 50:
-            return 432;
-        case 100:
-            return 864;
-        case 133:
-            return 1152;
-        case 150:
-            return 1296;
-        default:
-            return 1728;
-    }
-}
-
 bool ParseNumber(const std::string& text, uint32_t max, uint32_t* out) {
     try {
         std::size_t used = 0;
@@ -47,6 +32,21 @@ bool ParseNumber(const std::string& text, uint32_t max, uint32_t* out) {
 }
 
 }  // namespace
+
+uint32_t LineWidth(uint32_t dpi) {
+    switch (dpi) {
+        case 50:
+            return 432;
+        case 100:
+            return 864;
+        case 133:
+            return 1152;
+        case 150:
+            return 1296;
+        default:
+            return 1728;
+    }
+}
 
 uint8_t PageDataByte(uint8_t page_no, uint32_t i) {
     // Neighbouring bytes differ by a constant, which no marker does.

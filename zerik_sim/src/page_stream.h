@@ -17,6 +17,9 @@ namespace zerik::sim {
 constexpr uint32_t kMaxTransfer = 32768;
 constexpr uint32_t kPageMarkerSize = 16;
 
+// Bytes per line of a page at dpi (1728 for any resolution not listed).
+uint32_t LineWidth(uint32_t dpi);
+
 struct PageSpec {
     int pipe = 0;  // data pipe 0 or 1
     uint8_t page_no = 1;

@@ -106,21 +106,6 @@ bool ParseNumber(const std::string& text, long min, long max, long* value) {
 
 }  // namespace
 
-uint32_t LineWidth(uint32_t dpi) {
-    switch (dpi) {
-        case 50:
-            return 432;
-        case 100:
-            return 864;
-        case 133:
-            return 1152;
-        case 150:
-            return 1296;
-        default:
-            return 1728;
-    }
-}
-
 void SendSheetPage(Host& host, int pipe, uint8_t page_no, uint8_t layer, uint16_t dpi,
                    std::span<const uint8_t> data, const std::atomic<bool>* stop) {
     const auto start = PageMarkerBytes(1, page_no, layer, dpi);

@@ -44,9 +44,6 @@ struct DeviceParts {
 void SendSheetPage(Host& host, int pipe, uint8_t page_no, uint8_t layer, uint16_t dpi,
                    std::span<const uint8_t> data, const std::atomic<bool>* stop);
 
-// Bytes per line of a page at dpi (1728 for any resolution not listed).
-uint32_t LineWidth(uint32_t dpi);
-
 class ScanEngine {
   public:
     static constexpr uint32_t kSheetWidth = 1728;  // sheet lines, at 200 dpi
