@@ -10,47 +10,6 @@
 namespace zerik::test {
 namespace {
 
-// zerik_sim with a pipe on its standard input for control lines.
-class SimProgram {
-  public:
-    explicit SimProgram(const std::vector<std::string>& args) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(fds[0], STDIN_FILENO);
-            close(fds[0]);
-            close(fds[1]);
-            if (std::freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
-            std::vector<char*> argv{const_cast<char*>(ZERIK_SIM_PATH)};
-            for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            execv(ZERIK_SIM_PATH, argv.data());
-            _exit(127);
-        }
-        close(fds[0]);
-        control_ = fds[1];
-    }
-    ~SimProgram() {
-        if (control_ >= 0) close(control_);
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    SimProgram(const SimProgram&) = delete;
-    SimProgram& operator=(const SimProgram&) = delete;
-
-    void Send(const std::string& line) {
-        const std::string text = line + "\n";
-        ASSERT_EQ(write(control_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int control_ = -1;
-};
-
 class DeviceProgram : public SimFixture {
   protected:
     void SetUp() override {

@@ -17,34 +17,6 @@
 namespace zerik::test {
 namespace {
 
-// zerik_sim as a child process whose console goes to a file.
-class SimProgram {
-  public:
-    SimProgram(const std::vector<std::string>& args, const std::string& console) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            if (std::freopen(console.c_str(), "w", stdout) == nullptr) _exit(127);
-            if (std::freopen("/dev/null", "r", stdin) == nullptr) _exit(127);
-            std::vector<char*> argv{const_cast<char*>(ZERIK_SIM_PATH)};
-            for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            execv(ZERIK_SIM_PATH, argv.data());
-            _exit(127);
-        }
-    }
-    ~SimProgram() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    SimProgram(const SimProgram&) = delete;
-    SimProgram& operator=(const SimProgram&) = delete;
-
-  private:
-    pid_t pid_ = -1;
-};
-
 struct Pages {
     std::mutex mutex;
     std::vector<uint32_t> widths;

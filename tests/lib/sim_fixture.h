@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -65,6 +67,60 @@ inline bool WaitFor(const std::function<bool()>& condition,
     }
     return true;
 }
+
+// The zerik_sim program in a process of its own, with a pipe on its standard
+// input for control lines and its console in a file. Stopped with SIGTERM at
+// the end.
+class SimProgram {
+public:
+    explicit SimProgram(const std::vector<std::string>& args,
+                        const std::string& console = "/dev/null") {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fds[0], STDIN_FILENO);
+            close(fds[0]);
+            close(fds[1]);
+            if (std::freopen(console.c_str(), "w", stdout) == nullptr) _exit(127);
+            std::vector<char*> argv{const_cast<char*>(ZERIK_SIM_PATH)};
+            for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execv(ZERIK_SIM_PATH, argv.data());
+            _exit(127);
+        }
+        close(fds[0]);
+        control_ = fds[1];
+    }
+    ~SimProgram() {
+        if (control_ >= 0) close(control_);
+        if (pid_ > 0) Stop(SIGTERM);
+    }
+    SimProgram(const SimProgram&) = delete;
+    SimProgram& operator=(const SimProgram&) = delete;
+
+    void Send(const std::string& line) {
+        const std::string text = line + "\n";
+        ASSERT_EQ(write(control_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    void CloseInput() {
+        close(control_);
+        control_ = -1;
+    }
+    // Sends the signal and returns the exit status.
+    int Stop(int signal_number) {
+        kill(pid_, signal_number);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status;
+    }
+    bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+private:
+    pid_t pid_ = -1;
+    int control_ = -1;
+};
 
 class SimFixture : public ::testing::Test {
 protected:

@@ -12,56 +12,7 @@
 namespace zerik {
 namespace {
 
-// Runs zerik_sim with a pipe on its standard input.
-class SimProcess {
-public:
-    explicit SimProcess(const std::vector<std::string>& args) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(fds[0], STDIN_FILENO);
-            close(fds[0]);
-            close(fds[1]);
-            if (std::freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
-            std::vector<char*> argv{const_cast<char*>(ZERIK_SIM_PATH)};
-            for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            execv(ZERIK_SIM_PATH, argv.data());
-            _exit(127);
-        }
-        close(fds[0]);
-        control_ = fds[1];
-    }
-    ~SimProcess() {
-        if (control_ >= 0) close(control_);
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    void Send(const std::string& line) {
-        const std::string text = line + "\n";
-        ASSERT_EQ(write(control_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-    void CloseInput() {
-        close(control_);
-        control_ = -1;
-    }
-    // Sends the signal and returns the exit status.
-    int Stop(int signal_number) {
-        kill(pid_, signal_number);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status;
-    }
-    bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-
-private:
-    pid_t pid_ = -1;
-    int control_ = -1;
-};
+using test::SimProgram;
 
 // Generous: the suite runs many processes at once, also under sanitizers.
 constexpr std::chrono::milliseconds kStartAllowance(30000);
@@ -79,7 +30,7 @@ protected:
 };
 
 TEST_F(SimProgramTest, ServesUntilSignalledAndSurvivesTheEndOfItsInput) {
-    SimProcess sim({"--dir", dir(), "--number", "3"});
+    SimProgram sim({"--dir", dir(), "--number", "3"});
     ASSERT_TRUE(test::WaitFor([&] { return SocketExists(3); }, kStartAllowance));
     EXPECT_TRUE(test::WaitFor([&] { return Links(); }, kStartAllowance));
     sim.CloseInput();
@@ -92,7 +43,7 @@ TEST_F(SimProgramTest, ServesUntilSignalledAndSurvivesTheEndOfItsInput) {
 }
 
 TEST_F(SimProgramTest, UnplugAndPlugControlLines) {
-    SimProcess sim({"--dir", dir()});
+    SimProgram sim({"--dir", dir()});
     ASSERT_TRUE(test::WaitFor([&] { return SocketExists(0); }, kStartAllowance));
     sim.Send("unplug");
     ASSERT_TRUE(test::WaitFor([&] { return !SocketExists(0); }));
@@ -109,8 +60,8 @@ TEST_F(SimProgramTest, UnplugAndPlugControlLines) {
 }
 
 TEST_F(SimProgramTest, SeveralRunAtOnceWithDifferentNumbers) {
-    SimProcess first({"--dir", dir(), "--number", "1"});
-    SimProcess second({"--dir", dir(), "--number", "2"});
+    SimProgram first({"--dir", dir(), "--number", "1"});
+    SimProgram second({"--dir", dir(), "--number", "2"});
     ASSERT_TRUE(
         test::WaitFor([&] { return SocketExists(1) && SocketExists(2); }, kStartAllowance));
     first.Send("unplug");
